@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building, testing and running need, when missing.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ pkg-config          # build
+  libgtest-dev libgmock-dev libbenchmark-dev # tests and benchmarks
+  libpcap-dev                               # offline dump tool and capture-file tests
+  clang libclang-rt-14-dev                  # fuzzing target
+  iproute2 tcpdump                          # network namespaces in tests; benchmark peer
+)
+[[ "${1:-}" == "--gui" ]] && packages+=(qt6-base-dev)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+[[ $(id -u) -ne 0 ]] && sudo="sudo"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

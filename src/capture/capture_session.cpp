@@ -1,0 +1,153 @@
+// Capture session: set-up, limits, reset, the capture loop and destruction.
+#include "capture/capture_session.h"
+
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "capture/stopwatch.h"
+
+namespace kestrine {
+
+CaptureSession::CaptureSession(const HostAddress& address, uint32_t bufferKilobytes, uint32_t indexEntries)
+{
+    const uint32_t kilobytes = std::clamp<uint32_t>(bufferKilobytes, 1, MAX_BUFFER_KILOBYTES);
+    const uint32_t entries = std::clamp<uint32_t>(indexEntries, MIN_INDEX_ENTRIES, MAX_INDEX_ENTRIES);
+
+    m_indexCapacity = static_cast<int32_t>(entries);
+    m_index = new (std::nothrow) PacketRecord[entries];
+    if (!m_index) m_errors |= CAPTURE_ERR_MEMORY;
+
+    m_bufferSize = static_cast<int32_t>(kilobytes * 1024);
+    m_buffer = new (std::nothrow) uint8_t[static_cast<size_t>(m_bufferSize)];
+    if (!m_buffer) m_errors |= CAPTURE_ERR_MEMORY;
+
+    SetKilobyteLimit(static_cast<int>(kilobytes));
+    SetPacketLimit(static_cast<int>(entries));
+    SetSecondsLimit(100);
+
+    // Every step runs even after a failed one; a step on a closed socket fails and sets its bit.
+    if (m_socket.Create(SOCK_RAW, 0) != SOCKET_OK) m_errors |= CAPTURE_ERR_SOCKET;
+    if (m_socket.SetReceiveTimeout(RECEIVE_TIMEOUT_MS) != SOCKET_OK) m_errors |= CAPTURE_ERR_RCVTIMEO;
+    m_socket.SetSendTimeout(RECEIVE_TIMEOUT_MS);
+    m_socket.SetReceiveBufferSize(KERNEL_QUEUE_BYTES);  // best effort: a small queue only loses bursts
+    if (m_socket.SetHeaderIncluded() != SOCKET_OK) m_errors |= CAPTURE_ERR_HDRINCL;
+    if (m_socket.Bind(address) != SOCKET_OK) m_errors |= CAPTURE_ERR_BIND;
+    if (m_socket.ReceiveAll() != SOCKET_OK) m_errors |= CAPTURE_ERR_RCVALL;
+
+    m_ready = m_errors == 0;
+}
+
+CaptureSession::~CaptureSession()
+{
+    if (!m_finished.load(std::memory_order_acquire)) {
+        m_stopRequested.store(true, std::memory_order_relaxed);
+        const double deadline = g_stopwatch.Elapsed() + 5.0;
+        while (!m_finished.load(std::memory_order_acquire) && g_stopwatch.Elapsed() < deadline) {
+        }
+    }
+    // The thread writes into the index and the buffer: never free them under it, however
+    // long it takes to end.
+    Join();
+    delete[] m_index;
+    delete[] m_buffer;
+    m_index = nullptr;
+    m_buffer = nullptr;
+    m_socket.Close();
+}
+
+int CaptureSession::SetSecondsLimit(int seconds)
+{
+    m_secondsLimit = std::max(seconds, 1);
+    return m_secondsLimit;
+}
+
+int CaptureSession::SetPacketLimit(int packets)
+{
+    m_packetLimit = std::clamp(packets, 1, m_indexCapacity);
+    return m_packetLimit;
+}
+
+int CaptureSession::SetKilobyteLimit(int kilobytes)
+{
+    m_kilobyteLimit = std::clamp(kilobytes, 1, std::max(m_bufferSize / 1024, 1));
+    return m_kilobyteLimit;
+}
+
+void CaptureSession::Reset()
+{
+    m_socket.Drain();
+    if (m_index) std::fill_n(m_index, m_indexCapacity, PacketRecord{});
+    if (m_buffer) std::memset(m_buffer, 0, static_cast<size_t>(m_bufferSize));
+    m_bytesCaptured = 0;
+    m_packetCount.store(0, std::memory_order_release);
+}
+
+// Protocol switch by byte 9, then the filter on the address words at bytes 12..19.
+// A datagram too short to hold them (the kernel can pass a truncated IPv4 frame) is read
+// only as far as it goes: without byte 9 it counts as protocol "other", and missing address
+// bytes read as zero, so it counts as from and to 0.0.0.0 (a mask-0 rule matches it, any
+// other rule does not).
+bool CaptureSession::KeepsDatagram(const uint8_t* datagram, int length) const
+{
+    const int protocol = length > 9 ? datagram[9] : -1;
+    bool keep;
+    switch (protocol) {
+    case 1: keep = m_keepIcmp; break;
+    case 2: keep = m_keepIgmp; break;
+    case 6: keep = m_keepTcp; break;
+    case 17: keep = m_keepUdp; break;
+    default: keep = m_keepOther; break;
+    }
+    if (!keep || !m_filterEnabled) return keep;
+
+    uint8_t addresses[8] = {};
+    if (length >= 20) {
+        std::memcpy(addresses, datagram + 12, 8);
+    } else if (length > 12) {
+        std::memcpy(addresses, datagram + 12, static_cast<size_t>(length - 12));
+    }
+    uint32_t source, destination;
+    std::memcpy(&source, addresses, 4);
+    std::memcpy(&destination, addresses + 4, 4);
+    return m_filter.Keeps(source, destination);
+}
+
+void CaptureSession::CaptureThread(void* session)
+{
+    static_cast<CaptureSession*>(static_cast<WorkerThread*>(session))->Capture();
+}
+
+void CaptureSession::Capture()
+{
+    m_finished.store(false, std::memory_order_release);
+    const float start = static_cast<float>(g_stopwatch.Elapsed());
+    uint8_t* w = m_buffer;
+    int32_t remaining = m_buffer ? m_bufferSize : 0;
+    PacketRecord* const index = m_index;
+    const int64_t byteLimit = static_cast<int64_t>(m_kilobyteLimit) * 1024;
+    int32_t count = m_packetCount.load(std::memory_order_relaxed);
+
+    do {
+        const int n = m_socket.Receive(w, remaining);
+        const float t = static_cast<float>(g_stopwatch.Elapsed() - start);
+        if (static_cast<float>(m_secondsLimit) <= t) m_stopRequested.store(true, std::memory_order_relaxed);
+        if (n <= 0 || !index || !KeepsDatagram(w, n)) continue;
+
+        index[count] = PacketRecord{w, n, t};
+        m_bytesCaptured += n;
+        w += n;
+        remaining -= n;
+        ++count;
+        m_packetCount.store(count, std::memory_order_release);  // publishes the entry above
+        if (m_bytesCaptured >= byteLimit || count >= m_packetLimit) m_stopRequested.store(true, std::memory_order_relaxed);
+    } while (!m_stopRequested.load(std::memory_order_relaxed));
+
+    // Clear the stop request first, so a new capture never sees a stale one.
+    m_stopRequested.store(false, std::memory_order_relaxed);
+    m_finished.store(true, std::memory_order_release);
+}
+
+}  // namespace kestrine

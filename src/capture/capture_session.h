@@ -1,0 +1,80 @@
+// One capture session: a raw socket bound to one interface, one receive buffer and packet
+// index allocated once, limits, protocol switches, the address filter and the capture thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "capture/host_address.h"
+#include "capture/raw_socket.h"
+#include "capture/worker_thread.h"
+#include "filter/filter_rule.h"
+
+namespace kestrine {
+
+// Set-up failure bits of CaptureSession::m_errors.
+inline constexpr uint32_t CAPTURE_ERR_SOCKET = 0x01;
+inline constexpr uint32_t CAPTURE_ERR_RCVTIMEO = 0x02;
+inline constexpr uint32_t CAPTURE_ERR_BIND = 0x04;
+inline constexpr uint32_t CAPTURE_ERR_RCVALL = 0x08;
+inline constexpr uint32_t CAPTURE_ERR_MEMORY = 0x10;
+inline constexpr uint32_t CAPTURE_ERR_HDRINCL = 0x20;
+
+// One packet index entry; points into its session's buffer.
+struct PacketRecord {
+    const uint8_t* data = nullptr;  // first byte of the IP header
+    int32_t length = 0;             // bytes the receive returned
+    float timestamp = 0.0f;         // seconds from the start of the capture thread
+};
+
+class CaptureSession : public WorkerThread {
+public:
+    static constexpr uint32_t MAX_BUFFER_KILOBYTES = 1048576;
+    static constexpr uint32_t MIN_INDEX_ENTRIES = 10;
+    static constexpr uint32_t MAX_INDEX_ENTRIES = 8192;
+    static constexpr int RECEIVE_TIMEOUT_MS = 10;
+    static constexpr int KERNEL_QUEUE_BYTES = 8 << 20;
+
+    // Allocates, opens, configures and binds; never throws. Read m_ready (and m_errors).
+    CaptureSession(const HostAddress& address, uint32_t bufferKilobytes, uint32_t indexEntries);
+    ~CaptureSession() override;
+
+    int SetSecondsLimit(int seconds);
+    int SetPacketLimit(int packets);
+    int SetKilobyteLimit(int kilobytes);
+
+    // Prepares a new capture while idle: drains the socket, zeroes index, buffer and counters.
+    void Reset();
+
+    // The body of the capture thread; the argument is the session.
+    static void CaptureThread(void* session);
+
+    // The packet count published by the capture thread (entries below it are complete).
+    int32_t PacketCount() const { return m_packetCount.load(std::memory_order_acquire); }
+
+    uint32_t m_errors = 0;
+    bool m_ready = false;
+    bool m_filterEnabled = false;
+    FilterRule m_filter;
+    RawSocket m_socket;
+    int32_t m_secondsLimit = 0;
+    int32_t m_packetLimit = 0;
+    int32_t m_kilobyteLimit = 0;
+    int32_t m_bytesCaptured = 0;
+    std::atomic<int32_t> m_packetCount = 0;
+    int32_t m_indexCapacity = 0;
+    PacketRecord* m_index = nullptr;
+    int32_t m_bufferSize = 0;
+    uint8_t* m_buffer = nullptr;
+    bool m_keepUdp = true;
+    bool m_keepIcmp = true;
+    bool m_keepIgmp = true;
+    bool m_keepTcp = true;
+    bool m_keepOther = true;
+
+private:
+    void Capture();
+    bool KeepsDatagram(const uint8_t* datagram, int length) const;
+};
+
+}  // namespace kestrine

@@ -1,0 +1,51 @@
+// Portable parts of address handling: dotted-quad parsing and formatting.
+#include "capture/host_address.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace kestrine {
+
+uint32_t ParseDottedQuad(const char* text)
+{
+    if (!text) return 0;
+    char copy[61] = {};
+    std::strncpy(copy, text, 60);
+
+    long parts[4];
+    int found = 0;
+    char* cursor = copy;
+    while (found < 4) {
+        while (*cursor == '.') ++cursor;  // runs of dots are one separator; no empty parts
+        if (*cursor == '\0') return 0;
+        char* end = std::strchr(cursor, '.');
+        if (end) *end = '\0';
+        char* digitsEnd = nullptr;  // "%ld" semantics, without its undefined overflow
+        const long value = std::strtol(cursor, &digitsEnd, 10);
+        if (digitsEnd == cursor) return 0;
+        parts[found++] = value;
+        if (!end) break;
+        cursor = end + 1;
+    }
+    if (found < 4) return 0;
+    uint32_t v = static_cast<uint32_t>(parts[0]);
+    for (int i = 1; i < 4; ++i) v = (v << 8) | static_cast<uint32_t>(parts[i]);
+    return v;
+}
+
+void FormatDottedQuad(uint32_t address, char* out, std::size_t size)
+{
+    std::snprintf(out, size, "%d.%d.%d.%d", static_cast<int>((address >> 24) & 0xFF),
+                  static_cast<int>((address >> 16) & 0xFF), static_cast<int>((address >> 8) & 0xFF),
+                  static_cast<int>(address & 0xFF));
+}
+
+bool HostAddress::FromInteger(uint32_t address, uint16_t port)
+{
+    char text[128] = {};
+    FormatDottedQuad(address, text, sizeof text);
+    return Resolve(text, port);
+}
+
+}  // namespace kestrine

@@ -1,0 +1,51 @@
+// Thin wrapper over the one raw socket of a capture session: create, options, bind,
+// receive-all, receive, drain, close. Results are codes, never exceptions.
+#pragma once
+
+#include <cstdint>
+
+#include "capture/host_address.h"
+
+namespace kestrine {
+
+inline constexpr int SOCKET_OK = 1;
+inline constexpr int SOCKET_CREATE_FAILED = 3;
+inline constexpr int SOCKET_BIND_FAILED = 4;
+inline constexpr int SOCKET_REFUSED = -1;
+
+class RawSocket {
+public:
+    RawSocket() = default;
+    ~RawSocket() { Close(); }
+    RawSocket(const RawSocket&) = delete;
+    RawSocket& operator=(const RawSocket&) = delete;
+
+    // A socket that delivers every IPv4 datagram of the interface it is bound to, whole,
+    // IP header first, incoming and outgoing, once, one per receive. 1 or 3.
+    int Create(int type, int protocol);
+    // 4-byte integer option at socket level. 1 or -1.
+    int SetSocketOption(int name, int value);
+    int SetReceiveTimeout(int milliseconds);
+    int SetSendTimeout(int milliseconds);
+    int SetHeaderIncluded();
+    // Kernel receive queue size; raised so a burst survives while the capture thread sleeps.
+    int SetReceiveBufferSize(int bytes);
+    // Binds to the interface holding the address; on failure the socket is closed. 1 or 4.
+    int Bind(const HostAddress& address);
+    // Receive-all mode on the bound interface. 1 or -1.
+    int ReceiveAll();
+    // One datagram into buffer; -1 on time-out, error or a datagram longer than length
+    // (which is then lost and nothing is written past length).
+    int Receive(uint8_t* buffer, int length);
+    // Discards what is queued now, without waiting for a quiet gap.
+    void Drain();
+    int Close();
+
+    bool IsOpen() const { return m_handle >= 0; }
+
+    int m_handle = -1;
+    int32_t m_lastError = 0;
+    HostAddress m_address;
+};
+
+}  // namespace kestrine

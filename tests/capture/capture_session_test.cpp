@@ -1,0 +1,361 @@
+// The capture loop against a scripted socket: set-up bits, limits, protocol switches,
+// filter, buffer room, record invariants, abort and destruction.
+#include "capture/capture_session.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "capture/stopwatch.h"
+#include "tests/capture/scripted_socket.h"
+
+namespace kestrine {
+namespace {
+
+using script::Datagram;
+
+constexpr uint32_t kA = 0x0A000005;  // 10.0.0.5
+constexpr uint32_t kB = 0xC0000201;  // 192.0.2.1
+constexpr uint32_t kC = 0xC6336407;  // 198.51.100.7
+
+std::unique_ptr<CaptureSession> NewSession(uint32_t kilobytes = 1024, uint32_t entries = 8096,
+                                           script::Failures failures = {})
+{
+    script::Reset(failures);
+    return std::make_unique<CaptureSession>(HostAddress{}, kilobytes, entries);
+}
+
+bool WaitFinished(CaptureSession& s, double seconds = 10.0)
+{
+    const double until = g_stopwatch.Elapsed() + seconds;
+    while (!s.m_finished.load() && g_stopwatch.Elapsed() < until) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return s.m_finished.load();
+}
+
+// Reset, queue the datagrams, capture until a limit ends it.
+void Capture(CaptureSession& s, const std::vector<std::vector<uint8_t>>& datagrams)
+{
+    s.Reset();
+    for (const auto& d : datagrams) script::Push(d);
+    s.Start(&CaptureSession::CaptureThread);
+    ASSERT_TRUE(WaitFinished(s));
+}
+
+void ExpectInvariants(const CaptureSession& s)
+{
+    const int count = s.PacketCount();
+    ASSERT_LE(count, s.m_packetLimit);
+    int64_t sum = 0;
+    for (int i = 0; i < count; ++i) {
+        const PacketRecord& r = s.m_index[i];
+        EXPECT_EQ(r.data, i == 0 ? s.m_buffer : s.m_index[i - 1].data + s.m_index[i - 1].length) << i;
+        if (i > 0) {
+            EXPECT_GE(r.timestamp, s.m_index[i - 1].timestamp) << i;
+        }
+        sum += r.length;
+    }
+    if (count > 0) {
+        EXPECT_GE(s.m_index[0].timestamp, 0.0f);
+    }
+    EXPECT_EQ(sum, s.m_bytesCaptured);
+    EXPECT_LE(s.m_bytesCaptured, s.m_bufferSize);
+}
+
+TEST(CaptureSessionSetup, DefaultSizesAndLimits)
+{
+    auto s = NewSession(1024, 8096);
+    EXPECT_TRUE(s->m_ready);
+    EXPECT_EQ(s->m_errors, 0u);
+    EXPECT_EQ(s->m_bufferSize, 1048576);
+    EXPECT_EQ(s->m_indexCapacity, 8096);
+    EXPECT_EQ(s->m_kilobyteLimit, 1024);
+    EXPECT_EQ(s->m_packetLimit, 8096);
+    EXPECT_EQ(s->m_secondsLimit, 100);
+    EXPECT_TRUE(s->m_finished.load());
+    EXPECT_FALSE(s->m_stopRequested.load());
+    EXPECT_FALSE(s->m_filterEnabled);
+    EXPECT_TRUE(s->m_keepUdp && s->m_keepIcmp && s->m_keepIgmp && s->m_keepTcp && s->m_keepOther);
+}
+
+TEST(CaptureSessionSetup, ConstructorArgumentsAreClamped)
+{
+    auto tiny = NewSession(0, 0);
+    EXPECT_EQ(tiny->m_bufferSize, 1024);
+    EXPECT_EQ(tiny->m_indexCapacity, 10);
+    EXPECT_EQ(NewSession(1, 9)->m_indexCapacity, 10);
+    EXPECT_EQ(NewSession(1, 100000)->m_indexCapacity, 8192);
+    EXPECT_EQ(NewSession(1, 0xFFFFFFFFu)->m_indexCapacity, 8192);
+    auto huge = NewSession(0xFFFFFFFFu, 10);
+    EXPECT_EQ(huge->m_bufferSize, 1 << 30);
+    EXPECT_EQ(huge->m_kilobyteLimit, 1048576);
+}
+
+TEST(CaptureSessionSetup, LimitSettersClamp)
+{
+    auto s = NewSession(1024, 8096);
+    EXPECT_EQ(s->SetPacketLimit(0), 1);
+    EXPECT_EQ(s->SetPacketLimit(-5), 1);
+    EXPECT_EQ(s->SetPacketLimit(9000), 8096);
+    EXPECT_EQ(s->SetPacketLimit(1000), 1000);
+    EXPECT_EQ(s->SetKilobyteLimit(5000), 1024);
+    EXPECT_EQ(s->SetKilobyteLimit(-1), 1);
+    EXPECT_EQ(s->SetSecondsLimit(0), 1);
+    EXPECT_EQ(s->SetSecondsLimit(86400), 86400);
+    EXPECT_EQ(s->m_secondsLimit, 86400);
+}
+
+TEST(CaptureSessionSetup, FailedStepsSetTheirBits)
+{
+    script::Failures noSocket;
+    noSocket.create = true;
+    auto a = NewSession(1024, 8096, noSocket);
+    EXPECT_EQ(a->m_errors, 0x2Fu);
+    EXPECT_FALSE(a->m_ready);
+
+    script::Failures noBind;
+    noBind.bind = true;
+    auto b = NewSession(1024, 8096, noBind);
+    EXPECT_EQ(b->m_errors, CAPTURE_ERR_BIND | CAPTURE_ERR_RCVALL);
+    EXPECT_FALSE(b->m_socket.IsOpen());
+    EXPECT_FALSE(b->m_ready);
+
+    script::Failures noTimeout;
+    noTimeout.receiveTimeout = true;
+    EXPECT_EQ(NewSession(1024, 8096, noTimeout)->m_errors, CAPTURE_ERR_RCVTIMEO);
+    script::Failures noReceiveAll;
+    noReceiveAll.receiveAll = true;
+    EXPECT_EQ(NewSession(1024, 8096, noReceiveAll)->m_errors, CAPTURE_ERR_RCVALL);
+}
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+TEST(CaptureSessionSetup, FailedAllocationSetsMemoryBit)
+{
+    // In a child whose address space is capped, the 1 GiB buffer cannot be had.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        rlimit cap{256u << 20, 256u << 20};
+        setrlimit(RLIMIT_AS, &cap);
+        script::Reset();
+        CaptureSession s(HostAddress{}, CaptureSession::MAX_BUFFER_KILOBYTES, 8192);
+        _exit(s.m_errors == CAPTURE_ERR_MEMORY && !s.m_ready ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+#endif
+
+TEST(CaptureLoop, PacketLimitStoresExactlyThatMany)
+{
+    auto s = NewSession();
+    s->SetPacketLimit(1);
+    Capture(*s, {Datagram(17, kA, kB, 60), Datagram(17, kA, kB, 70)});
+    EXPECT_EQ(s->PacketCount(), 1);
+    EXPECT_EQ(s->m_index[0].length, 60);
+
+    s->SetPacketLimit(1000);
+    std::vector<std::vector<uint8_t>> many(1200, Datagram(6, kA, kB, 40));
+    Capture(*s, many);
+    EXPECT_EQ(s->PacketCount(), 1000);
+    ExpectInvariants(*s);
+    // The limit ended the capture: the stop request is cleared for the next one.
+    EXPECT_FALSE(s->m_stopRequested.load());
+}
+
+TEST(CaptureLoop, KilobyteLimitStoresTheDatagramThatCrossesIt)
+{
+    auto s = NewSession();
+    s->SetKilobyteLimit(1);
+    Capture(*s, {Datagram(17, kA, kB, 400), Datagram(17, kA, kB, 400), Datagram(17, kA, kB, 400),
+                 Datagram(17, kA, kB, 400)});
+    EXPECT_EQ(s->PacketCount(), 3);
+    EXPECT_EQ(s->m_bytesCaptured, 1200);
+    ExpectInvariants(*s);
+}
+
+TEST(CaptureLoop, StoredBytesAreTheDatagramAndTimesGrow)
+{
+    auto s = NewSession();
+    s->SetPacketLimit(3);
+    const auto first = Datagram(6, kA, kB, 52, 0x11);
+    const auto second = Datagram(17, kB, kC, 33, 0x22);
+    const auto third = Datagram(1, kC, kA, 84, 0x33);
+    Capture(*s, {first, {}, second, {}, {}, third});
+    ASSERT_EQ(s->PacketCount(), 3);
+    EXPECT_EQ(std::vector<uint8_t>(s->m_index[0].data, s->m_index[0].data + 52), first);
+    EXPECT_EQ(std::vector<uint8_t>(s->m_index[1].data, s->m_index[1].data + 33), second);
+    EXPECT_EQ(std::vector<uint8_t>(s->m_index[2].data, s->m_index[2].data + 84), third);
+    EXPECT_GT(s->m_index[2].timestamp, s->m_index[0].timestamp);  // three time-outs lie between
+    ExpectInvariants(*s);
+}
+
+TEST(CaptureLoop, ProtocolSwitchesSelectByByteNine)
+{
+    auto s = NewSession();
+    s->m_keepOther = false;
+    s->SetPacketLimit(3);
+    Capture(*s, {Datagram(41, kA, kB, 40), Datagram(50, kA, kB, 40), Datagram(1, kA, kB, 40),
+                 Datagram(2, kA, kB, 40), Datagram(6, kA, kB, 40)});
+    ASSERT_EQ(s->PacketCount(), 3);
+    EXPECT_EQ(s->m_index[0].data[9], 1);
+    EXPECT_EQ(s->m_index[1].data[9], 2);
+    EXPECT_EQ(s->m_index[2].data[9], 6);
+
+    s->m_keepOther = true;
+    s->m_keepIcmp = s->m_keepIgmp = s->m_keepTcp = s->m_keepUdp = false;
+    s->SetPacketLimit(2);
+    Capture(*s, {Datagram(1, kA, kB, 40), Datagram(2, kA, kB, 40), Datagram(6, kA, kB, 40),
+                 Datagram(17, kA, kB, 40), Datagram(0, kA, kB, 40), Datagram(41, kA, kB, 40)});
+    ASSERT_EQ(s->PacketCount(), 2);
+    EXPECT_EQ(s->m_index[0].data[9], 0);
+    EXPECT_EQ(s->m_index[1].data[9], 41);
+}
+
+TEST(CaptureLoop, RejectedDatagramLeavesNoGap)
+{
+    auto s = NewSession();
+    s->m_keepUdp = false;
+    s->SetPacketLimit(2);
+    Capture(*s, {Datagram(17, kA, kB, 300), Datagram(6, kA, kB, 44), Datagram(17, kA, kB, 300),
+                 Datagram(6, kA, kB, 48)});
+    ASSERT_EQ(s->PacketCount(), 2);
+    EXPECT_EQ(s->m_index[0].data, s->m_buffer);
+    EXPECT_EQ(s->m_index[1].data, s->m_buffer + 44);
+    EXPECT_EQ(s->m_bytesCaptured, 92);
+}
+
+TEST(CaptureLoop, FilterActsAfterTheSwitchesAndOnlyWhenEnabled)
+{
+    auto s = NewSession();
+    s->m_filter = BuildFilterRule(0, 0, kA, 0);  // capture IP 10.0.0.5, either direction
+    s->SetPacketLimit(2);
+    // Off: the rule is not consulted.
+    Capture(*s, {Datagram(17, kB, kC, 40), Datagram(17, kC, kB, 40)});
+    EXPECT_EQ(s->PacketCount(), 2);
+
+    s->m_filterEnabled = true;
+    Capture(*s, {Datagram(17, kB, kC, 40), Datagram(17, kA, kC, 41), Datagram(6, kC, kB, 40),
+                 Datagram(6, kC, kA, 42)});
+    ASSERT_EQ(s->PacketCount(), 2);
+    EXPECT_EQ(s->m_index[0].length, 41);
+    EXPECT_EQ(s->m_index[1].length, 42);
+
+    // Ignore rule: a datagram whose switch is off stays dropped although the rule would keep it.
+    s->m_filter = BuildFilterRule(1, 0, kA, 0);
+    s->m_keepTcp = false;
+    s->SetPacketLimit(1);
+    Capture(*s, {Datagram(6, kB, kC, 40), Datagram(17, kA, kB, 40), Datagram(17, kB, kC, 43)});
+    ASSERT_EQ(s->PacketCount(), 1);
+    EXPECT_EQ(s->m_index[0].length, 43);
+}
+
+TEST(CaptureLoop, ShortDatagramsAreReadOnlyAsFarAsReceived)
+{
+    // Protocol byte missing: "other". Address bytes missing: zero.
+    auto s = NewSession();
+    s->SetPacketLimit(2);
+    s->m_keepOther = false;
+    Capture(*s, {std::vector<uint8_t>(9, 0x01), std::vector<uint8_t>(10, 0x01), std::vector<uint8_t>(3, 0x11),
+                 Datagram(17, kA, kB, 28)});
+    ASSERT_EQ(s->PacketCount(), 2);
+    EXPECT_EQ(s->m_index[0].length, 10);  // byte 9 received: ICMP
+    EXPECT_EQ(s->m_index[1].length, 28);
+
+    s->m_keepOther = true;
+    s->m_filterEnabled = true;
+    s->m_filter = BuildFilterRule(0, 0, kA, 0);  // needs 10.0.0.5: a short datagram has no address
+    Capture(*s, {std::vector<uint8_t>(15, 0x0A), std::vector<uint8_t>(19, 0x0A), Datagram(17, kA, kB, 20),
+                 Datagram(17, kB, kA, 21)});
+    ASSERT_EQ(s->PacketCount(), 2);
+    EXPECT_EQ(s->m_index[0].length, 20);
+
+    s->m_filter = BuildFilterRule(3, 0, kA, 0);  // ignore everything, short datagrams included
+    s->SetSecondsLimit(1);
+    Capture(*s, {std::vector<uint8_t>(1, 0x45), std::vector<uint8_t>(16, 0x45), Datagram(17, kA, kB, 20)});
+    EXPECT_EQ(s->PacketCount(), 0);
+}
+
+TEST(CaptureLoop, DatagramLargerThanTheRestOfTheBufferIsSkipped)
+{
+    auto s = NewSession(1, 10);  // 1024-byte buffer, limit = whole buffer
+    Capture(*s, {Datagram(17, kA, kB, 600), Datagram(17, kA, kB, 600), Datagram(17, kA, kB, 300),
+                 Datagram(17, kA, kB, 125), Datagram(17, kA, kB, 124)});
+    ASSERT_EQ(s->PacketCount(), 3);
+    EXPECT_EQ(s->m_index[1].length, 300);
+    EXPECT_EQ(s->m_index[2].length, 124);
+    EXPECT_EQ(s->m_bytesCaptured, 1024);
+    // Each receive is given exactly the room left; a datagram that does not fit is lost.
+    EXPECT_EQ(script::ReceiveRooms(), (std::vector<int>{1024, 424, 424, 124, 124}));
+    ExpectInvariants(*s);
+}
+
+TEST(CaptureLoop, TimeLimitEndsAQuietCapture)
+{
+    auto s = NewSession();
+    s->m_keepIcmp = s->m_keepIgmp = s->m_keepTcp = s->m_keepUdp = s->m_keepOther = false;
+    s->SetSecondsLimit(1);
+    const double begin = g_stopwatch.Elapsed();
+    Capture(*s, {Datagram(17, kA, kB, 40), Datagram(6, kA, kB, 40)});
+    EXPECT_GE(g_stopwatch.Elapsed() - begin, 1.0);
+    EXPECT_EQ(s->PacketCount(), 0);
+    EXPECT_FALSE(s->m_stopRequested.load());
+}
+
+TEST(CaptureLoop, AbortKeepsWhatWasStoredAndNextCaptureStartsAfresh)
+{
+    auto s = NewSession();
+    s->Reset();
+    script::Push(Datagram(17, kA, kB, 40));
+    script::Push(Datagram(17, kA, kB, 50));
+    s->Start(&CaptureSession::CaptureThread);
+    EXPECT_FALSE(s->m_finished.load());
+    while (s->PacketCount() < 2) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    s->m_stopRequested = true;
+    ASSERT_TRUE(WaitFinished(*s));
+    EXPECT_EQ(s->PacketCount(), 2);
+    EXPECT_EQ(s->m_index[1].length, 50);
+    EXPECT_FALSE(s->m_stopRequested.load());
+
+    s->SetPacketLimit(1);
+    Capture(*s, {Datagram(6, kA, kB, 64)});
+    EXPECT_EQ(s->PacketCount(), 1);
+    EXPECT_EQ(s->m_index[0].length, 64);
+    EXPECT_EQ(s->m_index[1].data, nullptr);  // Reset cleared the old entries
+    EXPECT_GE(script::DrainCalls(), 2);
+}
+
+TEST(CaptureLoop, StartReturnsAtOnceEvenWhenTheCaptureEndsImmediately)
+{
+    auto s = NewSession();
+    s->SetPacketLimit(1);
+    s->Reset();
+    script::Push(Datagram(6, kA, kB, 40));
+    const double begin = g_stopwatch.Elapsed();
+    s->Start(&CaptureSession::CaptureThread);
+    EXPECT_LT(g_stopwatch.Elapsed() - begin, 1.5);  // not the 2.0 s fallback
+    ASSERT_TRUE(WaitFinished(*s));
+    EXPECT_EQ(s->PacketCount(), 1);
+}
+
+TEST(CaptureLoop, DestroyingARunningSessionStopsItsThreadFirst)
+{
+    auto s = NewSession();
+    s->Reset();
+    script::Push(Datagram(17, kA, kB, 40));
+    s->Start(&CaptureSession::CaptureThread);
+    EXPECT_FALSE(s->m_finished.load());
+    s.reset();  // must end the thread before the buffer goes (the sanitizers watch this)
+    const size_t receives = script::ReceiveRooms().size();
+    EXPECT_GE(receives, 1u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(script::ReceiveRooms().size(), receives);  // no thread receives any more
+}
+
+}  // namespace
+}  // namespace kestrine

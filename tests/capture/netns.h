@@ -1,0 +1,36 @@
+// Helpers for tests that capture for real: a private network namespace per test process,
+// shell commands inside it, and a peer process in a second namespace behind a veth pair.
+#pragma once
+
+#include <string>
+
+namespace kestrine::testnet {
+
+// True when this process may capture (root in a namespace of its own, lo up). Call first
+// in a test; on false, GTEST_SKIP with WhyNot().
+bool EnterPrivateNamespace();
+const char* WhyNot();
+
+// Runs a command through /bin/sh in the current namespace; its exit status.
+int Run(const std::string& command);
+
+// A child process in a namespace of its own, joined to ours by the veth pair
+// ours <-> theirs. Addresses: 198.18.0.1/24 here, 198.18.0.2/24 there.
+class Peer {
+public:
+    bool Start(const char* ours = "kveth0", const char* theirs = "kveth1");
+    // Lets the child send count UDP datagrams to 198.18.0.1:port, then waits for it to end.
+    bool SendUdp(int count, int port);
+    ~Peer();
+
+private:
+    int m_pid = -1;
+    int m_toChild = -1;
+    int m_fromChild = -1;
+};
+
+// Sends count UDP datagrams of payloadSize bytes from this namespace; byte 0 of each payload
+// is its sequence number, the rest is filled with fill.
+int SendUdp(const char* address, int port, int count, int payloadSize, unsigned char fill = 0x5A);
+
+}  // namespace kestrine::testnet

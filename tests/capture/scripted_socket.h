@@ -1,0 +1,28 @@
+// Test seam: a RawSocket whose set-up steps can be made to fail and whose receives deliver
+// scripted datagrams, so the capture loop is checked exactly without a network.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace kestrine::script {
+
+struct Failures {
+    bool create = false;
+    bool receiveTimeout = false;
+    bool bind = false;
+    bool receiveAll = false;
+};
+
+// Clears the queue, the failures and the call log.
+void Reset(Failures failures = {});
+// Queues one datagram; an empty vector stands for one receive time-out.
+void Push(std::vector<uint8_t> datagram);
+// Receives made so far and the room each was given.
+std::vector<int> ReceiveRooms();
+int DrainCalls();
+// A datagram of the given protocol, addresses (host order) and total size (at least 20).
+std::vector<uint8_t> Datagram(uint8_t protocol, uint32_t source, uint32_t destination, int size,
+                              uint8_t fill = 0xAB);
+
+}  // namespace kestrine::script
