@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "capture/host_address.h"
+#include "capture/packet_record.h"
 #include "capture/raw_socket.h"
 #include "capture/worker_thread.h"
 #include "filter/filter_rule.h"
@@ -19,13 +20,6 @@ inline constexpr uint32_t CAPTURE_ERR_BIND = 0x04;
 inline constexpr uint32_t CAPTURE_ERR_RCVALL = 0x08;
 inline constexpr uint32_t CAPTURE_ERR_MEMORY = 0x10;
 inline constexpr uint32_t CAPTURE_ERR_HDRINCL = 0x20;
-
-// One packet index entry; points into its session's buffer.
-struct PacketRecord {
-    const uint8_t* data = nullptr;  // first byte of the IP header
-    int32_t length = 0;             // bytes the receive returned
-    float timestamp = 0.0f;         // seconds from the start of the capture thread
-};
 
 class CaptureSession : public WorkerThread {
 public:

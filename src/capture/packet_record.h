@@ -1,0 +1,15 @@
+// One packet index entry: where a stored datagram lies in its session's buffer, how many
+// bytes were received and when. Shared by the capture engine and the decoders.
+#pragma once
+
+#include <cstdint>
+
+namespace kestrine {
+
+struct PacketRecord {
+    const uint8_t* data = nullptr;  // first byte of the IP header
+    int32_t length = 0;             // bytes the receive returned
+    float timestamp = 0.0f;         // seconds from the start of the capture thread
+};
+
+}  // namespace kestrine

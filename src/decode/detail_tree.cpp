@@ -1,0 +1,54 @@
+// Detail tree storage and depth-first rendering.
+#include "decode/detail_tree.h"
+
+namespace kestrine {
+
+NodeId DetailTree::InsertLine(std::string_view text, NodeId parent)
+{
+    const auto id = static_cast<NodeId>(m_nodes.size());
+    m_nodes.push_back(Node{static_cast<uint32_t>(m_text.size()), static_cast<uint32_t>(text.size()), parent});
+    m_text.append(text);
+    NodeId& last = parent == NO_NODE ? m_lastTop : m_nodes[static_cast<size_t>(parent)].lastChild;
+    if (last == NO_NODE) {
+        (parent == NO_NODE ? m_firstTop : m_nodes[static_cast<size_t>(parent)].firstChild) = id;
+    } else {
+        m_nodes[static_cast<size_t>(last)].nextSibling = id;
+    }
+    last = id;
+    return id;
+}
+
+void DetailTree::Clear()
+{
+    m_nodes.clear();
+    m_text.clear();
+    m_firstTop = m_lastTop = NO_NODE;
+}
+
+std::vector<NodeId> DetailTree::Children(NodeId node) const
+{
+    std::vector<NodeId> out;
+    for (NodeId c = FirstChild(node); c != NO_NODE; c = NextSibling(c)) out.push_back(c);
+    return out;
+}
+
+void DetailTree::Render(std::string& out) const
+{
+    // Iterative, since a deeply nested packet must not exhaust the stack.
+    std::vector<std::pair<NodeId, int>> stack;
+    std::vector<NodeId> tops = Children(NO_NODE);
+    for (auto it = tops.rbegin(); it != tops.rend(); ++it) stack.emplace_back(*it, 0);
+    std::vector<NodeId> children;
+    while (!stack.empty()) {
+        const auto [node, depth] = stack.back();
+        stack.pop_back();
+        out.append(static_cast<size_t>(depth) * 2, ' ');
+        out.append(Text(node));
+        out.push_back('\n');
+        children.clear();
+        for (NodeId c = FirstChild(node); c != NO_NODE; c = NextSibling(c)) children.push_back(c);
+        for (auto it = children.rbegin(); it != children.rend(); ++it) stack.emplace_back(*it, depth + 1);
+    }
+}
+
+}  // namespace kestrine

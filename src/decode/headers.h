@@ -1,0 +1,22 @@
+// Header decoders: each appends its section as the last child of parent and fills it,
+// reading only through the cursor (positioned at the header's first byte). They raise
+// MalformedPacket on a read past the captured bytes and do not catch it.
+#pragma once
+
+#include "decode/detail_tree.h"
+#include "decode/packet_cursor.h"
+
+namespace kestrine {
+
+// "Ip Header": the fixed 20 bytes; options are not shown.
+void AddIpHeader(DetailTree& tree, const PacketCursor& header, NodeId parent);
+// "TCP Header" with the option bytes and the option walk.
+void AddTcpHeader(DetailTree& tree, const PacketCursor& header, NodeId parent);
+// "UDP Header".
+void AddUdpHeader(DetailTree& tree, const PacketCursor& header, NodeId parent);
+// "ICMP Header   <type name>"; all 8 bytes are read before anything is appended.
+void AddIcmpHeader(DetailTree& tree, const PacketCursor& header, NodeId parent);
+// "IGMP Header".
+void AddIgmpHeader(DetailTree& tree, const PacketCursor& header, NodeId parent);
+
+}  // namespace kestrine

@@ -1,0 +1,151 @@
+// Detail assembly. The walk into the datagram enclosed in an ICMP error is a loop, not a
+// recursion: a record can nest thousands of times, and each nested walk has its own guards.
+#include "decode/packet_detail.h"
+
+#include <algorithm>
+
+#include "decode/headers.h"
+#include "decode/line_format.h"
+#include "decode/section_states.h"
+
+namespace kestrine {
+
+namespace {
+
+constexpr const char* kGuard1 = "Caught Exception[1]::malformed packet? aborting...";
+constexpr const char* kGuard3 = "Caught Exception[3]::malformed data? aborting...";
+constexpr const char* kGuard4 = "Caught Exception[4]::malformed packet? aborting...";
+constexpr const char* kGuard5 = "Caught Exception[5]::malformed packet? aborting...";
+
+constexpr int32_t kIpHeaderBytes = 20;
+constexpr int32_t kShortHeaderBytes = 8;   // ICMP, IGMP, UDP
+constexpr int32_t kTcpHeaderBytes = 20;
+
+enum IpProtocol : uint8_t { PROTO_ICMP = 1, PROTO_IGMP = 2, PROTO_TCP = 6, PROTO_UDP = 17 };
+
+// The header-length tests compare the rest as unsigned: a negative rest is never "too
+// short", so the decoder runs and its first read reports the malformed packet.
+bool TooShort(int32_t rest, int32_t needed) { return static_cast<uint32_t>(rest) < static_cast<uint32_t>(needed); }
+
+void Consume(PacketCursor& p, int32_t& rest, int32_t bytes)
+{
+    p.Advance(bytes);
+    rest -= bytes;
+}
+
+// What remains after a transport header: a dump, unless nothing does.
+void DumpRest(DetailTree& tree, const PacketCursor& p, int32_t rest, NodeId parent)
+{
+    if (rest > 0) AddPayloadDump(tree, p, rest, parent);
+}
+
+void AddDumpLine(DetailTree& tree, const PacketCursor& at, int64_t offset, int count, NodeId parent)
+{
+    // "%-48.48s %-16.16s": hex part padded to 48, a blank, text part padded to 16.
+    char line[65];
+    std::fill(line, line + sizeof line, ' ');
+    static constexpr char kHex[] = "0123456789abcdef";
+    for (int i = 0; i < count; ++i) {
+        const uint8_t b = at.U8(offset + i);
+        line[3 * i] = kHex[b >> 4];
+        line[3 * i + 1] = kHex[b & 0x0F];
+        const bool shown = (b >= 0x20 && b <= 0x7E) || b >= 0xA1;
+        line[49 + i] = shown ? static_cast<char>(b) : '.';
+    }
+    tree.InsertLine(std::string_view(line, sizeof line), parent);
+}
+
+}  // namespace
+
+bool IcmpCarriesDatagram(uint8_t type)
+{
+    // Destination Unreachable, Source Quench, Redirect, Time Exceeded, Parameter Problem.
+    return type == 3 || type == 4 || type == 5 || type == 11 || type == 12;
+}
+
+void AddPayloadDump(DetailTree& tree, const PacketCursor& at, int32_t length, NodeId parent)
+{
+    const NodeId d = AddLine(tree, parent, "Data: %d bytes", length);
+    SetTag(tree, d, PayloadSection);
+    try {
+        if (length < 0) throw MalformedPacket{};  // the position lies past the captured bytes
+        int64_t offset = 0;
+        for (; offset + 16 <= length; offset += 16) AddDumpLine(tree, at, offset, 16, d);
+        if (offset < length) AddDumpLine(tree, at, offset, static_cast<int>(length - offset), d);
+    } catch (...) {
+        InsertLine(tree, kGuard3, NO_NODE);
+    }
+    ApplyRememberedState(tree, d, PayloadSection);
+}
+
+void AddPacketDetail(DetailTree& tree, PacketRecord record, NodeId parent)
+{
+    PacketCursor p(record.data, record.length);
+    int32_t rest = record.length;
+    for (;;) {
+        if (rest < kIpHeaderBytes) {
+            try {
+                AddPayloadDump(tree, p, rest, parent);
+            } catch (...) {
+                InsertLine(tree, kGuard4, parent);
+            }
+            return;
+        }
+
+        bool enclosed = false;  // an ICMP error follows: walk its datagram next
+        try {
+            AddIpHeader(tree, p, parent);
+            const int32_t headerLength = (p.U8(0) & 0x0F) * 4;
+            const uint8_t protocol = p.U8(9);
+            Consume(p, rest, headerLength);  // IP options are skipped unseen
+
+            switch (protocol) {
+            case PROTO_ICMP:
+                if (TooShort(rest, kShortHeaderBytes)) {
+                    AddPayloadDump(tree, p, rest, parent);
+                    return;
+                }
+                try {
+                    AddIcmpHeader(tree, p, parent);
+                    const uint8_t type = p.U8(0);
+                    Consume(p, rest, kShortHeaderBytes);
+                    if (IcmpCarriesDatagram(type)) {
+                        enclosed = true;
+                    } else {
+                        DumpRest(tree, p, rest, parent);
+                    }
+                } catch (...) {
+                    InsertLine(tree, kGuard5, parent);
+                    AddPayloadDump(tree, p, rest, parent);
+                }
+                break;
+            case PROTO_IGMP:
+            case PROTO_UDP:
+                if (TooShort(rest, kShortHeaderBytes)) {
+                    AddPayloadDump(tree, p, rest, parent);
+                    return;
+                }
+                (protocol == PROTO_UDP ? AddUdpHeader : AddIgmpHeader)(tree, p, parent);
+                Consume(p, rest, kShortHeaderBytes);
+                DumpRest(tree, p, rest, parent);
+                break;
+            case PROTO_TCP:
+                if (TooShort(rest, kTcpHeaderBytes)) {
+                    AddPayloadDump(tree, p, rest, parent);
+                    return;
+                }
+                AddTcpHeader(tree, p, parent);
+                Consume(p, rest, (p.U8(12) >> 4) * 4);
+                DumpRest(tree, p, rest, parent);
+                break;
+            default: break;  // other protocols: the IP header only, no dump
+            }
+        } catch (...) {
+            InsertLine(tree, kGuard1, parent);
+            return;
+        }
+        if (!enclosed) return;
+    }
+}
+
+}  // namespace kestrine

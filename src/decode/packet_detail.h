@@ -1,0 +1,23 @@
+// The detail walk: a packet's IP header, transport header, the datagrams enclosed in ICMP
+// error messages and the payload dump, under the four guards against malformed packets.
+#pragma once
+
+#include <cstdint>
+
+#include "capture/packet_record.h"
+#include "decode/detail_tree.h"
+#include "decode/packet_cursor.h"
+
+namespace kestrine {
+
+// Appends every section of the packet under parent, in walk order. Never throws.
+void AddPacketDetail(DetailTree& tree, PacketRecord record, NodeId parent);
+
+// "Data: %d bytes" with one hex/text line per 16 bytes from at; a negative length means
+// the position lies past the captured bytes, which the dump's own guard reports.
+void AddPayloadDump(DetailTree& tree, const PacketCursor& at, int32_t length, NodeId parent);
+
+// ICMP types that carry the offending datagram, which the walk decodes after them.
+bool IcmpCarriesDatagram(uint8_t type);
+
+}  // namespace kestrine

@@ -1,0 +1,29 @@
+// The fixed-layout summary line of a packet and its Information column.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "capture/packet_record.h"
+#include "decode/detail_tree.h"
+
+namespace kestrine {
+
+// The packet list's first line; each summary column ends under its heading.
+inline constexpr const char* SUMMARY_COLUMN_HEADER =
+    "Index    Time-Stamp  Size  Proto  Src IP Address   Dst IP Address    Information";
+
+inline constexpr int INFORMATION_CAPACITY = 64;
+
+// The Information column for protocol p, from the transport header at offset of a record
+// of length bytes. A transport field that was not captured gives "".
+void InformationText(uint8_t protocol, const uint8_t* data, int32_t length, int32_t offset,
+                     char (&out)[INFORMATION_CAPACITY]);
+
+// Formats the summary line of record with its index into out; returns its length.
+int FormatSummaryLine(const PacketRecord& record, int32_t index, char* out, int capacity);
+
+// Formats the summary line and appends it as the last top-level line of target.
+NodeId AddSummaryLine(SummaryTarget& target, const PacketRecord& record, int32_t index);
+
+}  // namespace kestrine

@@ -1,0 +1,112 @@
+// TCP header section: fixed fields, the option bytes in hex, and the option walk.
+#include "decode/headers.h"
+#include "decode/line_format.h"
+#include "decode/section_states.h"
+
+namespace kestrine {
+
+namespace {
+
+enum TcpOptionKind : uint8_t { OPT_END = 0, OPT_NOP = 1, OPT_MSS = 2, OPT_SACK_PERMITTED = 4, OPT_SACK = 5 };
+
+// SACK: one line per whole 8-byte block with its left and right edge. Reads the length
+// byte before anything is appended; returns the next option's offset.
+int64_t AddSack(DetailTree& tree, const PacketCursor& options, int64_t q, NodeId parent)
+{
+    const uint8_t n = options.U8(q + 1);
+    const NodeId sack = InsertLine(tree, "TCP SACK", parent);
+    if (n < 3) return q + 2;
+    const int blocks = (n - 2) / 8;
+    for (int k = 0; k < blocks; ++k) {
+        const int64_t at = q + 2 + 8 * k;
+        AddLine(tree, sack, "%u :: %u", options.Be32(at), options.Be32(at + 4));
+    }
+    return q + n;
+}
+
+// Walks the options in [0, end). An option of another kind is passed whole by its length
+// byte; a length below 2 or one reaching past the options ends the walk.
+void WalkOptions(DetailTree& tree, const PacketCursor& options, int64_t end, NodeId parent)
+{
+    int64_t q = 0;
+    do {
+        const uint8_t kind = options.U8(q);
+        switch (kind) {
+        case OPT_END: return;
+        case OPT_NOP:
+            InsertLine(tree, "NO OP", parent);
+            q += 1;
+            break;
+        case OPT_MSS:
+            AddLine(tree, parent, "Maximum Segment Size %u", options.Be16(q + 2));
+            q += 4;
+            break;
+        case OPT_SACK_PERMITTED:
+            InsertLine(tree, "SACK permitted", parent);
+            q += 2;
+            break;
+        case OPT_SACK: q = AddSack(tree, options, q, parent); break;
+        default: {
+            const uint8_t length = options.U8(q + 1);
+            InsertLine(tree, "what?", parent);
+            if (length < 2 || q + length > end) return;
+            q += length;
+            break;
+        }
+        }
+    } while (q < end);
+}
+
+}  // namespace
+
+void AddTcpHeader(DetailTree& tree, const PacketCursor& tcp, NodeId parent)
+{
+    const NodeId h = InsertLine(tree, "TCP Header", parent);
+    SetTag(tree, h, TcpHeaderSection);
+
+    const uint16_t sourcePort = tcp.Be16(0);
+    AddLine(tree, h, "Src Port  0x%04x (%d)", sourcePort, sourcePort);
+    const uint16_t destinationPort = tcp.Be16(2);
+    AddLine(tree, h, "Dst Port  0x%04x (%u)", destinationPort, destinationPort);
+    const uint32_t sequence = tcp.Be32(4);
+    AddLine(tree, h, "Sequence #  0x%08x (%u)", sequence, sequence);
+    const uint32_t acknowledgement = tcp.Be32(8);
+    AddLine(tree, h, "Acknowledgement #  0x%08x (%u)", acknowledgement, acknowledgement);
+    const uint8_t f = tcp.U8(13);
+    AddLine(tree, h, "Flags: %d%d%d%d%d%d -- %s%s%s%s%s%s", (f >> 5) & 1, (f >> 4) & 1, (f >> 3) & 1, (f >> 2) & 1,
+            (f >> 1) & 1, f & 1, f & 0x20 ? " URG" : "", f & 0x10 ? " ACK" : "", f & 0x08 ? " PSH" : "",
+            f & 0x04 ? " RST" : "", f & 0x02 ? " SYN" : "", f & 0x01 ? " FIN" : "");
+    const uint16_t urgent = tcp.Be16(18);
+    AddLine(tree, h, "Urgent pointer  0x%04x (%u)", urgent, urgent);
+    const uint16_t window = tcp.Be16(14);
+    AddLine(tree, h, "Window size  0x%04x (%u)", window, window);
+    const uint16_t checksum = tcp.Be16(16);
+    AddLine(tree, h, "Checksum  0x%04x (%u)", checksum, checksum);
+    const unsigned dataOffset = tcp.U8(12) >> 4;
+    AddLine(tree, h, "Data offset  0x%02x (%u bytes)", dataOffset, dataOffset * 4);
+    if (dataOffset < 5) throw MalformedPacket{};
+
+    const auto optionLength = static_cast<uint16_t>(dataOffset * 4 - 20);
+    NodeId o = NO_NODE;
+    if (optionLength > 0) {
+        const PacketCursor options = tcp.At(20);
+        // Built whole before it is appended: a cut-off option list adds no line.
+        char text[14 + 3 * 40 + 1] = "Option Bytes: ";
+        static constexpr char kHex[] = "0123456789abcdef";
+        int n = 14;
+        for (int i = 0; i < optionLength; ++i) {
+            const uint8_t b = options.U8(i);
+            text[n++] = kHex[b >> 4];
+            text[n++] = kHex[b & 0x0F];
+            text[n++] = ' ';
+        }
+        o = InsertLine(tree, std::string_view(text, static_cast<size_t>(n)), h);
+        SetTag(tree, o, TcpOptionsSection);
+        WalkOptions(tree, options, optionLength, o);
+    }
+
+    if (o != NO_NODE) ApplyRememberedState(tree, o, TcpOptionsSection);
+    ApplyRememberedState(tree, h, TcpHeaderSection);
+}
+
+}  // namespace kestrine
