@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds everything into build/ and runs every test; then builds the unit tests with
+# Builds everything into build/ and runs every test; fuzzes the decoders for a minute
+# (clang, libFuzzer with ASan+UBSan, build-fuzz/); then builds the unit tests with
 # AddressSanitizer and UndefinedBehaviorSanitizer into build-asan/ and runs them too.
 # Tests that capture for real need root; without it they skip with a message.
 set -euo pipefail
@@ -7,10 +8,22 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh
 
 jobs=$(nproc)
+corpus=../shared/pcaps
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== decoder fuzzing (libFuzzer, ASan + UBSan) =="
+seeds=build-fuzz/seeds
+rm -rf "$seeds" && mkdir -p "$seeds"
+if [[ -d "$corpus" ]]; then
+  build/kestrine-records "$seeds" "$corpus"/*.pcap "$corpus"/*.pcapng
+fi
+cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+  -DKESTRINE_FUZZ=ON -DKESTRINE_FUZZ_SEEDS="$PWD/$seeds" >/dev/null
+cmake --build build-fuzz -j "$jobs"
+ctest --test-dir build-fuzz --output-on-failure
 
 echo "== sanitizer build (ASan + UBSan) =="
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTRINE_SANITIZE=ON -DKESTRINE_BENCH=OFF >/dev/null
