@@ -17,13 +17,11 @@ if ! command -v tshark >/dev/null; then
 fi
 
 seconds() { # best of three wall-clock runs of a command, output discarded
-  local best=""
+  local best="" t
+  local TIMEFORMAT=%R
   for _ in 1 2 3; do
-    local start end
-    start=$(date +%s.%N)
-    "$@" >/dev/null 2>&1
-    end=$(date +%s.%N)
-    best=$(echo "$start $end $best" | awk '{t=$2-$1; if ($3=="" || t<$3) print t; else print $3}')
+    t=$( { time "$@" >/dev/null 2>&1; } 2>&1 )
+    best=$(awk -v t="$t" -v b="$best" 'BEGIN { print (b == "" || t < b) ? t : b }')
   done
   echo "$best"
 }

@@ -1,8 +1,11 @@
-// printf-style formatting of one tree line into a reusable buffer, then appended to the tree.
+// printf-style formatting of tree lines. The decoders format tens of lines per packet, so
+// the common conversions are done here directly instead of through the C library's
+// vsnprintf: %d %u %x %s with the flags '-', '0' and ' ', a width and, for %s, a precision.
+// %f is passed to the library. The compiler checks every format as a printf format.
 #pragma once
 
 #include <cstdarg>
-#include <cstdio>
+#include <cstdint>
 
 #include "decode/detail_tree.h"
 
@@ -11,23 +14,14 @@ namespace kestrine {
 // Longest line: "Code %3d  " and the longest ICMP code text, well under 1 KiB.
 inline constexpr int LINE_CAPACITY = 1024;
 
-[[gnu::format(printf, 3, 4)]] inline NodeId AddLine(DetailTree& tree, NodeId parent, const char* format, ...)
-{
-    char line[LINE_CAPACITY];
-    va_list args;
-    va_start(args, format);
-    int n = std::vsnprintf(line, sizeof line, format, args);
-    va_end(args);
-    if (n < 0) n = 0;
-    if (n >= LINE_CAPACITY) n = LINE_CAPACITY - 1;
-    return tree.InsertLine(std::string_view(line, static_cast<size_t>(n)), parent);
-}
+// Formats into out (capacity bytes, terminated); returns the length written (cut at capacity - 1).
+int FormatLineV(char* out, int capacity, const char* format, va_list args);
+[[gnu::format(printf, 3, 4)]] int FormatLine(char* out, int capacity, const char* format, ...);
+
+// Formats one line and appends it as the last child of parent.
+[[gnu::format(printf, 3, 4)]] NodeId AddLine(DetailTree& tree, NodeId parent, const char* format, ...);
 
 // Dotted text of a 32-bit address given in host order.
-inline void FormatAddress(uint32_t address, char (&out)[16])
-{
-    std::snprintf(out, sizeof out, "%u.%u.%u.%u", address >> 24, (address >> 16) & 0xFF, (address >> 8) & 0xFF,
-                  address & 0xFF);
-}
+void FormatAddress(uint32_t address, char (&out)[16]);
 
 }  // namespace kestrine

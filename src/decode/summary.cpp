@@ -6,8 +6,8 @@
 // that was not captured leaves the Information column empty.
 #include "decode/summary.h"
 
-#include <cstdio>
 
+#include "decode/line_format.h"
 #include "decode/names.h"
 
 namespace kestrine {
@@ -19,10 +19,10 @@ bool Has(int32_t length, int64_t offset, int64_t width) { return offset >= 0 && 
 void AddressText(const uint8_t* data, int32_t length, int offset, char (&out)[16])
 {
     if (!Has(length, offset, 4)) {
-        std::snprintf(out, sizeof out, "?");
+        FormatLine(out, sizeof out, "?");
         return;
     }
-    std::snprintf(out, sizeof out, "%u.%u.%u.%u", data[offset], data[offset + 1], data[offset + 2], data[offset + 3]);
+    FormatLine(out, sizeof out, "%u.%u.%u.%u", data[offset], data[offset + 1], data[offset + 2], data[offset + 3]);
 }
 
 }  // namespace
@@ -33,17 +33,17 @@ void InformationText(uint8_t protocol, const uint8_t* data, int32_t length, int3
     out[0] = '\0';
     char name[24];
     switch (protocol) {
-    case 0: std::snprintf(out, sizeof out, "IPINFO?"); break;
+    case 0: FormatLine(out, sizeof out, "IPINFO?"); break;
     case 1:
-        if (Has(length, offset, 1)) std::snprintf(out, sizeof out, "%s", IcmpTypeName(data[offset], name));
+        if (Has(length, offset, 1)) FormatLine(out, sizeof out, "%s", IcmpTypeName(data[offset], name));
         break;
     case 2:
-        if (Has(length, offset, 1)) std::snprintf(out, sizeof out, "%s", IgmpTypeName(data[offset] & 0x0F, name));
+        if (Has(length, offset, 1)) FormatLine(out, sizeof out, "%s", IgmpTypeName(data[offset] & 0x0F, name));
         break;
     case 6:
         if (Has(length, offset, 14)) {
             const uint8_t f = data[offset + 13];
-            std::snprintf(out, sizeof out, "<%s%s%s%s%s%s >", f & 0x20 ? " URG" : "", f & 0x10 ? " ACK" : "",
+            FormatLine(out, sizeof out, "<%s%s%s%s%s%s >", f & 0x20 ? " URG" : "", f & 0x10 ? " ACK" : "",
                           f & 0x08 ? " PSH" : "", f & 0x04 ? " RST" : "", f & 0x02 ? " SYN" : "",
                           f & 0x01 ? " FIN" : "");
         }
@@ -53,11 +53,11 @@ void InformationText(uint8_t protocol, const uint8_t* data, int32_t length, int3
             const auto source = static_cast<uint16_t>(data[offset] << 8 | data[offset + 1]);
             const auto destination = static_cast<uint16_t>(data[offset + 2] << 8 | data[offset + 3]);
             if (*ServiceName(destination)) {
-                std::snprintf(out, sizeof out, "%s", ServiceName(destination));
+                FormatLine(out, sizeof out, "%s", ServiceName(destination));
             } else if (*ServiceName(source)) {
-                std::snprintf(out, sizeof out, "%s", ServiceName(source));
+                FormatLine(out, sizeof out, "%s", ServiceName(source));
             } else {
-                std::snprintf(out, sizeof out, "Dst Port %d", destination);
+                FormatLine(out, sizeof out, "Dst Port %d", destination);
             }
         }
         break;
@@ -77,10 +77,9 @@ int FormatSummaryLine(const PacketRecord& record, int32_t index, char* out, int 
     AddressText(d, length, 12, source);
     AddressText(d, length, 16, destination);
 
-    const int n = std::snprintf(out, static_cast<size_t>(capacity), "%5d % 13.6f  %4d  %-5s  %-16s %-16s  %-15s", index,
+    return FormatLine(out, capacity, "%5d % 13.6f  %4d  %-5s  %-16s %-16s  %-15s", index,
                                 static_cast<double>(record.timestamp), record.length,
-                                haveProtocol ? ProtocolName(protocol) : "?", source, destination, info);
-    return n < 0 ? 0 : (n >= capacity ? capacity - 1 : n);
+                      haveProtocol ? ProtocolName(protocol) : "?", source, destination, info);
 }
 
 NodeId AddSummaryLine(SummaryTarget& target, const PacketRecord& record, int32_t index)

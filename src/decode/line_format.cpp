@@ -1,0 +1,150 @@
+// The line formatter; see line_format.h.
+#include "decode/line_format.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace kestrine {
+
+namespace {
+
+class Writer {
+public:
+    Writer(char* out, int capacity) : m_out(out), m_end(out + capacity - 1), m_at(out) {}
+    void Put(char c)
+    {
+        if (m_at < m_end) *m_at = c;
+        ++m_at;  // counts on, so a cut line still reports where it would have ended
+    }
+    void Fill(char c, int n)
+    {
+        for (int i = 0; i < n; ++i) Put(c);
+    }
+    void Text(const char* s, int n)
+    {
+        for (int i = 0; i < n; ++i) Put(s[i]);
+    }
+    int Finish()
+    {
+        const int written = m_at < m_end ? static_cast<int>(m_at - m_out) : static_cast<int>(m_end - m_out);
+        m_out[written] = '\0';
+        return written;
+    }
+
+private:
+    char* m_out;
+    char* m_end;
+    char* m_at;
+};
+
+struct Spec {
+    bool left = false, zero = false, blank = false;
+    int width = 0;
+    int precision = -1;
+};
+
+// Digits of an unsigned value in base 10 or 16, with the sign of %d and its padding.
+void Number(Writer& w, const Spec& spec, unsigned long long magnitude, bool negative, unsigned base)
+{
+    static constexpr char kDigits[] = "0123456789abcdef";
+    char digits[24];
+    int n = 0;
+    do {
+        digits[n++] = kDigits[magnitude % base];
+        magnitude /= base;
+    } while (magnitude != 0);
+    const char sign = negative ? '-' : (spec.blank ? ' ' : '\0');
+    const int length = n + (sign ? 1 : 0);
+    const int pad = spec.width > length ? spec.width - length : 0;
+    if (!spec.left && !spec.zero) w.Fill(' ', pad);
+    if (sign) w.Put(sign);
+    if (!spec.left && spec.zero) w.Fill('0', pad);
+    while (n > 0) w.Put(digits[--n]);
+    if (spec.left) w.Fill(' ', pad);
+}
+
+}  // namespace
+
+int FormatLineV(char* out, int capacity, const char* format, va_list args)
+{
+    Writer w(out, capacity);
+    for (const char* f = format; *f; ++f) {
+        if (*f != '%') {
+            w.Put(*f);
+            continue;
+        }
+        const char* start = f++;
+        Spec spec;
+        for (;; ++f) {
+            if (*f == '-') spec.left = true;
+            else if (*f == '0') spec.zero = true;
+            else if (*f == ' ') spec.blank = true;
+            else break;
+        }
+        while (*f >= '0' && *f <= '9') spec.width = spec.width * 10 + (*f++ - '0');
+        if (*f == '.') {
+            spec.precision = 0;
+            for (++f; *f >= '0' && *f <= '9'; ++f) spec.precision = spec.precision * 10 + (*f - '0');
+        }
+        switch (*f) {
+        case 'd': {
+            const int v = va_arg(args, int);
+            const bool negative = v < 0;
+            Number(w, spec, negative ? 0ull - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v),
+                   negative, 10);
+            break;
+        }
+        case 'u': Number(w, spec, va_arg(args, unsigned), false, 10); break;
+        case 'x': Number(w, spec, va_arg(args, unsigned), false, 16); break;
+        case 's': {
+            const char* s = va_arg(args, const char*);
+            int n = static_cast<int>(spec.precision >= 0 ? strnlen(s, static_cast<size_t>(spec.precision)) : std::strlen(s));
+            const int pad = spec.width > n ? spec.width - n : 0;
+            if (!spec.left) w.Fill(' ', pad);
+            w.Text(s, n);
+            if (spec.left) w.Fill(' ', pad);
+            break;
+        }
+        case 'f': {
+            char piece[64], conversion[16];
+            const size_t specLength = static_cast<size_t>(f - start + 1);
+            if (specLength >= sizeof conversion) return w.Finish();
+            std::memcpy(conversion, start, specLength);
+            conversion[specLength] = '\0';
+            const int n = std::snprintf(piece, sizeof piece, conversion, va_arg(args, double));
+            w.Text(piece, n < 0 ? 0 : (n < static_cast<int>(sizeof piece) ? n : static_cast<int>(sizeof piece) - 1));
+            break;
+        }
+        case '%': w.Put('%'); break;
+        default: return w.Finish();  // not a conversion this formatter knows: stop here
+        }
+    }
+    return w.Finish();
+}
+
+int FormatLine(char* out, int capacity, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    const int n = FormatLineV(out, capacity, format, args);
+    va_end(args);
+    return n;
+}
+
+NodeId AddLine(DetailTree& tree, NodeId parent, const char* format, ...)
+{
+    char line[LINE_CAPACITY];
+    va_list args;
+    va_start(args, format);
+    const int n = FormatLineV(line, sizeof line, format, args);
+    va_end(args);
+    return tree.InsertLine(std::string_view(line, static_cast<size_t>(n)), parent);
+}
+
+void FormatAddress(uint32_t address, char (&out)[16])
+{
+    FormatLine(out, sizeof out, "%u.%u.%u.%u", address >> 24, (address >> 16) & 0xFF, (address >> 8) & 0xFF,
+               address & 0xFF);
+}
+
+}  // namespace kestrine

@@ -1,0 +1,49 @@
+// The line formatter against the C library's printf on the conversions it handles.
+#include "decode/line_format.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdio>
+
+namespace kestrine {
+namespace {
+
+#define EXPECT_SAME(format, ...)                                               \
+    do {                                                                       \
+        char ours[256], theirs[256];                                           \
+        const int n = FormatLine(ours, sizeof ours, format, __VA_ARGS__);     \
+        const int m = std::snprintf(theirs, sizeof theirs, format, __VA_ARGS__); \
+        EXPECT_STREQ(ours, theirs) << format;                                  \
+        EXPECT_EQ(n, m) << format;                                             \
+    } while (0)
+
+TEST(LineFormat, IntegersMatchPrintf)
+{
+    for (int v : {0, 1, 9, 10, 255, 4096, 65535, -1, -42, INT_MAX, INT_MIN}) {
+        EXPECT_SAME("%d|%1d|%2d|%3d|%5d|%-5d|% d|% 5d", v, v, v, v, v, v, v, v);
+        EXPECT_SAME("%u|%x|%02x|%04x|%08x|%5u|%-8x", unsigned(v), unsigned(v), unsigned(v), unsigned(v),
+                    unsigned(v), unsigned(v), unsigned(v));
+    }
+}
+
+TEST(LineFormat, StringsAndFloatsMatchPrintf)
+{
+    for (const char* s : {"", "a", "TCP", "<PROTO>", "198.51.100.7", "a text longer than sixteen"}) {
+        EXPECT_SAME("[%s][%-5s][%16s][%-16s][%-16.16s][%.3s]", s, s, s, s, s, s);
+    }
+    for (double t : {0.0, 0.5, 1.0, 123.4567891, 99999.9999999, 1e12, -3.25}) {
+        EXPECT_SAME("% 13.6f|%f", t, t);
+    }
+    EXPECT_SAME("100%% %s", "done");
+}
+
+TEST(LineFormat, LongLinesAreCutAtCapacity)
+{
+    char out[8];
+    EXPECT_EQ(FormatLine(out, sizeof out, "%s-%d", "abcdef", 12345), 7);
+    EXPECT_STREQ(out, "abcdef-");
+}
+
+}  // namespace
+}  // namespace kestrine
