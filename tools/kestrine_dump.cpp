@@ -2,6 +2,7 @@
 // same tree the main window shows for a selected packet, or into the packet list.
 //
 //   kestrine-dump [--summary] FILE...
+//   kestrine-dump --adapters        the interface tree of the configuration dialog
 //
 // Frames: raw IPv4, Ethernet (also behind one 802.1Q tag), Linux cooked (SLL, SLL2) and
 // BSD loopback/null; other frames are skipped and not counted. Each file's datagrams are
@@ -15,6 +16,7 @@
 #include "decode/detail_tree.h"
 #include "decode/packet_detail.h"
 #include "decode/summary.h"
+#include "netinfo/adapter_info.h"
 
 using namespace kestrine;
 
@@ -58,9 +60,32 @@ bool DumpFile(const char* path, bool summaryOnly, std::string& out)
     return ok;
 }
 
+// Prints each item as it is inserted, two blanks per depth level.
+class TextTreeSink final : public TreeSink {
+public:
+    Item InsertItem(const char* text, Item parent) override
+    {
+        const int depth = parent == ROOT ? 0 : m_depths[parent - 1] + 1;
+        m_depths.push_back(depth);
+        std::printf("%*s%s\n", depth * 2, "", text);
+        return m_depths.size();
+    }
+
+private:
+    std::vector<int> m_depths;  // item i + 1 has depth m_depths[i]
+};
+
+int PrintAdapters()
+{
+    adapter_info info;
+    TextTreeSink sink;
+    FillAdapterTree(info, sink, TreeSink::ROOT);
+    return 0;
+}
+
 int Usage()
 {
-    std::fprintf(stderr, "usage: kestrine-dump [--summary] FILE...\n");
+    std::fprintf(stderr, "usage: kestrine-dump [--summary] FILE...\n       kestrine-dump --adapters\n");
     return 2;
 }
 
@@ -68,6 +93,7 @@ int Usage()
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && std::strcmp(argv[1], "--adapters") == 0) return PrintAdapters();
     bool summaryOnly = false;
     std::vector<const char*> files;
     for (int i = 1; i < argc; ++i) {

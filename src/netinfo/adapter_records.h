@@ -1,0 +1,65 @@
+// What a provider knows of one adapter, and how it lays adapters out as IP Helper records
+// in a caller's buffer: the records first, further chain entries after them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "netinfo/ip_helper.h"
+
+namespace kestrine {
+
+// Platform interface type codes shown by name; anything else shows as unknown.
+enum InterfaceType : uint32_t {
+    IF_TYPE_OTHER_CODE = 1,
+    IF_TYPE_ETHERNET = 6,
+    IF_TYPE_TOKENRING = 9,
+    IF_TYPE_FDDI = 15,
+    IF_TYPE_PPP = 23,
+    IF_TYPE_LOOPBACK = 24,
+    IF_TYPE_SLIP = 28,
+    IF_TYPE_WIRELESS = 71,
+    IF_TYPE_TUNNEL = 131,
+    IF_TYPE_IEEE1394 = 144,
+    IF_TYPE_INFINIBAND = 199,
+};
+
+struct AdapterAddress {
+    std::string address;  // dotted
+    std::string mask;     // dotted
+};
+
+struct AdapterData {
+    uint32_t index = 0;
+    std::string name;
+    std::string description;
+    std::vector<uint8_t> hardwareAddress;  // 0 to 8 bytes are kept
+    uint32_t type = IF_TYPE_OTHER_CODE;
+    bool dhcpEnabled = false;
+    std::vector<AdapterAddress> addresses;  // none: one 0.0.0.0/0.0.0.0 entry is laid out
+    std::string dhcpServer = "0.0.0.0";
+    int64_t leaseObtained = 0;
+    int64_t leaseExpires = 0;
+};
+
+// 0 and the records in buffer when they fit into *size; 111 and the needed size otherwise;
+// IPHLP_NO_DATA for an empty list.
+uint32_t LayOutAdapters(const std::vector<AdapterData>& adapters, IP_ADAPTER_INFO* buffer, uint32_t* size);
+uint32_t LayOutPerAdapter(const std::vector<std::string>& dnsServers, IP_PER_ADAPTER_INFO* buffer, uint32_t* size);
+
+// Parsers of the files that tell DHCP servers and DNS servers. Malformed input yields
+// nothing; only dotted IPv4 addresses are taken.
+std::string NetworkdLeaseServer(std::string_view text);
+std::string DhclientLeaseServer(std::string_view text, std::string_view interfaceName);
+std::vector<std::string> ResolvConfServers(std::string_view text);
+std::vector<std::string> ResolvedLinkServers(std::string_view text);
+
+// The platform type code of a Linux link (ARPHRD_* value).
+uint32_t InterfaceTypeOfLink(unsigned linkType, bool wireless);
+// "vendor model", else the model, else the driver, else the interface name.
+std::string ComposeDescription(const std::string& vendor, const std::string& model, const std::string& driver,
+                               const std::string& name);
+
+}  // namespace kestrine
