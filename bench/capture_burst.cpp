@@ -32,19 +32,6 @@ double CpuSeconds(clockid_t clock)
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
-int OpenSink(int* port)
-{
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t n = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-    *port = ntohs(a.sin_port);
-    return fd;
-}
-
 struct SessionResult {
     int captured = 0;
     double cpuPerDatagram = 0;
@@ -150,7 +137,7 @@ int main()
         return 0;
     }
     int port = 0;
-    const int sink = OpenSink(&port);
+    const int sink = testnet::BindLoopbackUdp(&port);
     int big = 64 << 20;
     setsockopt(sink, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big);
 

@@ -14,7 +14,7 @@ template <size_t N>
 void CopyText(char (&target)[N], std::string_view text)
 {
     const size_t n = std::min(text.size(), N - 1);
-    std::memcpy(target, text.data(), n);
+    if (n > 0) std::memcpy(target, text.data(), n);
     target[n] = '\0';
 }
 
@@ -84,7 +84,7 @@ uint32_t LayOutAdapters(const std::vector<AdapterData>& adapters, IP_ADAPTER_INF
         CopyText(r.AdapterName, a.name);
         CopyText(r.Description, a.description);
         r.AddressLength = static_cast<uint32_t>(std::min<size_t>(a.hardwareAddress.size(), ADAPTER_ADDRESS_BYTES));
-        std::memcpy(r.Address, a.hardwareAddress.data(), r.AddressLength);
+        if (r.AddressLength > 0) std::memcpy(r.Address, a.hardwareAddress.data(), r.AddressLength);
         r.Index = a.index;
         r.Type = a.type;
         r.DhcpEnabled = a.dhcpEnabled ? 1 : 0;

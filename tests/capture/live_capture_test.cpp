@@ -49,20 +49,9 @@ void Abort(CaptureSession& s)
     ASSERT_TRUE(WaitFinished(s));
 }
 
-// A UDP receiver on 127.0.0.1 so loopback datagrams are not answered with port-unreachable.
 struct Sink {
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
     int port = 0;
-    Sink()
-    {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t n = sizeof a;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-        port = ntohs(a.sin_port);
-    }
+    int fd = testnet::BindLoopbackUdp(&port);
     ~Sink() { close(fd); }
 };
 

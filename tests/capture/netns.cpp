@@ -65,6 +65,19 @@ int Run(const std::string& command)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+int BindLoopbackUdp(int* port)
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t n = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
+    *port = ntohs(a.sin_port);
+    return fd;
+}
+
 int SendUdp(const char* address, int port, int count, int payloadSize, unsigned char fill)
 {
     const int s = socket(AF_INET, SOCK_DGRAM, 0);

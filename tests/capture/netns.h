@@ -29,6 +29,10 @@ private:
     int m_fromChild = -1;
 };
 
+// A UDP socket bound to 127.0.0.1 on a free port, so loopback datagrams to it are not
+// answered with port-unreachable. Returns the descriptor.
+int BindLoopbackUdp(int* port);
+
 // Sends count UDP datagrams of payloadSize bytes from this namespace; byte 0 of each payload
 // is its sequence number, the rest is filled with fill.
 int SendUdp(const char* address, int port, int count, int payloadSize, unsigned char fill = 0x5A);
