@@ -315,7 +315,8 @@ TEST(CaptureLoop, AbortKeepsWhatWasStoredAndNextCaptureStartsAfresh)
     script::Push(Datagram(17, kA, kB, 50));
     s->Start(&CaptureSession::CaptureThread);
     EXPECT_FALSE(s->m_finished.load());
-    while (s->PacketCount() < 2) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const double until = g_stopwatch.Elapsed() + 5.0;
+    while (s->PacketCount() < 2 && g_stopwatch.Elapsed() < until) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     s->m_stopRequested = true;
     ASSERT_TRUE(WaitFinished(*s));
     EXPECT_EQ(s->PacketCount(), 2);

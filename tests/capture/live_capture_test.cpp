@@ -42,9 +42,17 @@ bool WaitFinished(CaptureSession& s, double seconds = 10.0)
     return s.m_finished.load();
 }
 
+// Aborts once the packet count has stopped growing for 100 ms (at most 5 s), so a
+// loaded machine does not cut off datagrams that are still queued.
 void Abort(CaptureSession& s)
 {
-    std::this_thread::sleep_for(std::chrono::milliseconds(60));  // let the last datagrams arrive
+    const double until = g_stopwatch.Elapsed() + 5.0;
+    for (int last = -1; g_stopwatch.Elapsed() < until;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const int now = s.PacketCount();
+        if (now == last) break;
+        last = now;
+    }
     s.m_stopRequested = true;
     ASSERT_TRUE(WaitFinished(s));
 }
@@ -158,8 +166,9 @@ TEST(LiveCapture, AbortOnAQuietLinkKeepsThePackets)
     Sink sink;
     Begin(*s);
     testnet::SendUdp("127.0.0.1", sink.port, 3, 20);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    s->m_stopRequested = true;
+    const double until = g_stopwatch.Elapsed() + 5.0;
+    while (s->PacketCount() < 3 && g_stopwatch.Elapsed() < until) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    s->m_stopRequested = true;  // the link is quiet now: the capture ends within a receive time-out
     ASSERT_TRUE(WaitFinished(*s, 2.0));
     EXPECT_EQ(s->PacketCount(), 3);
     EXPECT_TRUE(IsUdpTo(s->m_index[2], sink.port));
