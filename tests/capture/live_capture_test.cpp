@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -172,6 +173,45 @@ TEST(LiveCapture, AbortOnAQuietLinkKeepsThePackets)
     ASSERT_TRUE(WaitFinished(*s, 2.0));
     EXPECT_EQ(s->PacketCount(), 3);
     EXPECT_TRUE(IsUdpTo(s->m_index[2], sink.port));
+}
+
+TEST(LiveCapture, ResetDiscardsQueuedDatagramsOfAnySize)
+{
+    REQUIRE_CAPTURE();
+    auto s = SessionOn("127.0.0.1");
+    ASSERT_TRUE(s->m_ready);
+    Sink sink;
+    // Queued while no capture runs: a large datagram and small ones.
+    testnet::SendUdp("127.0.0.1", sink.port, 1, 3000, 0x01);
+    testnet::SendUdp("127.0.0.1", sink.port, 5, 10, 0x02);
+    Begin(*s);
+    testnet::SendUdp("127.0.0.1", sink.port, 1, 40, 0x03);
+    Abort(*s);
+    ASSERT_EQ(s->PacketCount(), 1);
+    EXPECT_EQ(s->m_index[0].length, 68);
+    EXPECT_EQ(s->m_index[0].data[29], 0x03);
+}
+
+TEST(LiveCapture, ResetReturnsPromptlyOnALinkThatNeverGoesQuiet)
+{
+    REQUIRE_CAPTURE();
+    auto s = SessionOn("127.0.0.1");
+    ASSERT_TRUE(s->m_ready);
+    Sink sink;
+    std::atomic<bool> stop = false;
+    std::thread flood([&] {
+        // Bounded: at most 3 s or 2,000,000 datagrams.
+        const double until = g_stopwatch.Elapsed() + 3.0;
+        for (int i = 0; i < 20000 && !stop && g_stopwatch.Elapsed() < until; ++i)
+            testnet::SendUdp("127.0.0.1", sink.port, 100, 16);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const double begin = g_stopwatch.Elapsed();
+    s->Reset();
+    const double took = g_stopwatch.Elapsed() - begin;
+    stop = true;
+    flood.join();
+    EXPECT_LT(took, 1.5);  // the drain is bounded; it never waits for a quiet gap
 }
 
 TEST(LiveCapture, VethSeesOutgoingAndIncomingOnce)
