@@ -1,7 +1,11 @@
 // Capture session: set-up, limits, reset, the capture loop and destruction.
 #include "capture/capture_session.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#else
 #include <sys/socket.h>
+#endif
 
 #include <algorithm>
 #include <cstring>

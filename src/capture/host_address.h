@@ -1,8 +1,13 @@
 // Resolved IPv4 socket addresses, dotted-quad parsing and the one-time socket library start.
 #pragma once
 
+#ifdef _WIN32
+#include <winsock2.h>
+#else
 #include <netinet/in.h>
+#endif
 
+#include <cstddef>
 #include <cstdint>
 
 namespace kestrine {

@@ -13,6 +13,14 @@ inline constexpr int SOCKET_CREATE_FAILED = 3;
 inline constexpr int SOCKET_BIND_FAILED = 4;
 inline constexpr int SOCKET_REFUSED = -1;
 
+#ifdef _WIN32
+using SocketHandle = uintptr_t;  // SOCKET
+inline constexpr SocketHandle INVALID_SOCKET_HANDLE = ~static_cast<uintptr_t>(0);
+#else
+using SocketHandle = int;
+inline constexpr SocketHandle INVALID_SOCKET_HANDLE = -1;
+#endif
+
 class RawSocket {
 public:
     RawSocket() = default;
@@ -41,9 +49,9 @@ public:
     void Drain();
     int Close();
 
-    bool IsOpen() const { return m_handle >= 0; }
+    bool IsOpen() const { return m_handle != INVALID_SOCKET_HANDLE; }
 
-    int m_handle = -1;
+    SocketHandle m_handle = INVALID_SOCKET_HANDLE;
     int32_t m_lastError = 0;
     HostAddress m_address;
 };

@@ -68,14 +68,14 @@ int RawSocket::Create(int /*type*/, int /*protocol*/)
     m_handle = socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (m_handle < 0) {
         m_lastError = errno;
-        m_handle = -1;
+        m_handle = INVALID_SOCKET_HANDLE;
         return SOCKET_CREATE_FAILED;
     }
     sock_fprog program{static_cast<unsigned short>(sizeof kIpv4Once / sizeof kIpv4Once[0]), kIpv4Once};
     if (setsockopt(m_handle, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) != 0) {
         m_lastError = errno;
         close(m_handle);
-        m_handle = -1;
+        m_handle = INVALID_SOCKET_HANDLE;
         return SOCKET_CREATE_FAILED;
     }
     return SOCKET_OK;
@@ -181,7 +181,7 @@ int RawSocket::Close()
     // A packet socket has no send direction to shut down; draining and closing is all.
     Drain();
     if (close(m_handle) != 0) m_lastError = errno;
-    m_handle = -1;
+    m_handle = INVALID_SOCKET_HANDLE;
     return 0;
 }
 

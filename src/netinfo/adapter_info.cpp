@@ -18,7 +18,13 @@ const IP_PER_ADAPTER_INFO* g_perAdapter = nullptr;
 char g_hardwareText[64];
 char g_obtainedText[64];
 char g_expiresText[64];
-const IP_ADDR_STRING g_missingAddress = {nullptr, {"IPAddress:error"}, {"IpMask:error"}};
+// The entry the address lookup returns for an adapter that does not exist.
+const IP_ADDR_STRING g_missingAddress = [] {
+    IP_ADDR_STRING entry{};
+    std::snprintf(entry.IpAddress.String, sizeof entry.IpAddress.String, "IPAddress:error");
+    std::snprintf(entry.IpMask.String, sizeof entry.IpMask.String, "IpMask:error");
+    return entry;
+}();
 
 const IP_ADDR_STRING* Entry(const IP_ADDR_STRING* first, int k)
 {
@@ -57,7 +63,12 @@ void FormatLeaseTime(int64_t instant, char (&out)[64])
                                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     const auto t = static_cast<time_t>(instant);
     tm local{};
-    if (static_cast<int64_t>(t) != instant || !localtime_r(&t, &local)) {
+#ifdef _WIN32
+    const bool converted = localtime_s(&local, &t) == 0;
+#else
+    const bool converted = localtime_r(&t, &local) != nullptr;
+#endif
+    if (static_cast<int64_t>(t) != instant || !converted) {
         std::snprintf(out, sizeof out, "[invalid data]");
         return;
     }
@@ -110,7 +121,7 @@ const char* adapter_info::HWAddressString(int n) const
     const IP_ADAPTER_INFO* a = Adapter(n);
     if (!a) return "[HWAddressString::error]";
     const unsigned length = a->AddressLength;
-    if (length == 0 || length > ADAPTER_ADDRESS_BYTES) {
+    if (length == 0 || length > sizeof a->Address) {
         std::snprintf(g_hardwareText, sizeof g_hardwareText, "xx:xx:xx:xx:xx:xx:");
         return g_hardwareText;
     }

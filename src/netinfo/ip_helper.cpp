@@ -9,7 +9,7 @@ namespace {
 
 struct QueryBuffer {
     uint8_t* data = nullptr;
-    uint32_t capacity = 0;  // bytes allocated at data
+    IpHelperSize capacity = 0;  // bytes allocated at data
 
     void Release()
     {
@@ -33,8 +33,8 @@ QueryBuffer g_perAdapterBuffer;
 template <typename Call>
 uint8_t* Query(QueryBuffer& buffer, Call call)
 {
-    uint32_t size = buffer.capacity;
-    uint32_t result = call(buffer.data, &size);
+    IpHelperSize size = buffer.capacity;
+    IpHelperSize result = call(buffer.data, &size);
     if (result == IPHLP_NO_ERROR) return buffer.data;
     if (result != IPHLP_BUFFER_OVERFLOW) return nullptr;
     buffer.Release();
@@ -66,7 +66,7 @@ IP_ADAPTER_INFO* QueryAdaptersInfo()
 {
     if (!LoadIpHelper() || !g_entryPoints.getAdaptersInfo) return nullptr;
     const auto entry = g_entryPoints.getAdaptersInfo;
-    return reinterpret_cast<IP_ADAPTER_INFO*>(Query(g_adaptersBuffer, [entry](uint8_t* data, uint32_t* size) {
+    return reinterpret_cast<IP_ADAPTER_INFO*>(Query(g_adaptersBuffer, [entry](uint8_t* data, IpHelperSize* size) {
         return entry(reinterpret_cast<IP_ADAPTER_INFO*>(data), size);
     }));
 }
@@ -76,7 +76,7 @@ IP_PER_ADAPTER_INFO* QueryPerAdapterInfo(uint32_t adapterIndex)
     if (!LoadIpHelper() || !g_entryPoints.getPerAdapterInfo) return nullptr;
     const auto entry = g_entryPoints.getPerAdapterInfo;
     return reinterpret_cast<IP_PER_ADAPTER_INFO*>(
-        Query(g_perAdapterBuffer, [entry, adapterIndex](uint8_t* data, uint32_t* size) {
+        Query(g_perAdapterBuffer, [entry, adapterIndex](uint8_t* data, IpHelperSize* size) {
             return entry(adapterIndex, reinterpret_cast<IP_PER_ADAPTER_INFO*>(data), size);
         }));
 }

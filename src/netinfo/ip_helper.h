@@ -11,6 +11,19 @@ inline constexpr uint32_t IPHLP_NO_ERROR = 0;
 inline constexpr uint32_t IPHLP_BUFFER_OVERFLOW = 111;
 inline constexpr uint32_t IPHLP_NO_DATA = 232;
 
+#ifdef _WIN32
+}  // namespace kestrine
+#include <winsock2.h>
+#include <iphlpapi.h>
+namespace kestrine {
+// The platform's own records, laid out by the platform's library.
+using ::IP_ADAPTER_INFO;
+using ::IP_ADDR_STRING;
+using ::IP_PER_ADAPTER_INFO;
+using IpHelperSize = ULONG;
+#else
+using IpHelperSize = uint32_t;
+
 inline constexpr int ADAPTER_NAME_CHARS = 260;         // including the terminator
 inline constexpr int ADAPTER_DESCRIPTION_CHARS = 132;  // including the terminator
 inline constexpr int ADAPTER_ADDRESS_BYTES = 8;
@@ -44,11 +57,18 @@ struct IP_ADAPTER_INFO {
 struct IP_PER_ADAPTER_INFO {
     IP_ADDR_STRING DnsServerList;  // first entry inside the record, further ones in the buffer
 };
+#endif
 
 // The provider's contract: 0 when the records fit into *size bytes at buffer, 111 with the
 // needed size stored when they do not, another code when there is no data.
-using GetAdaptersInfoFunction = uint32_t (*)(IP_ADAPTER_INFO* buffer, uint32_t* size);
-using GetPerAdapterInfoFunction = uint32_t (*)(uint32_t index, IP_PER_ADAPTER_INFO* buffer, uint32_t* size);
+#ifdef _WIN32
+#define KESTRINE_IPHLP_CALL WINAPI
+#else
+#define KESTRINE_IPHLP_CALL
+#endif
+using GetAdaptersInfoFunction = IpHelperSize(KESTRINE_IPHLP_CALL*)(IP_ADAPTER_INFO* buffer, IpHelperSize* size);
+using GetPerAdapterInfoFunction = IpHelperSize(KESTRINE_IPHLP_CALL*)(IpHelperSize index, IP_PER_ADAPTER_INFO* buffer,
+                                                                     IpHelperSize* size);
 
 struct IpHelperLibrary {
     GetAdaptersInfoFunction getAdaptersInfo = nullptr;  // null when the library lacks it

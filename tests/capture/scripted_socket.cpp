@@ -146,7 +146,7 @@ int RawSocket::Close()
 {
     if (!IsOpen()) return 0;
     Drain();
-    m_handle = -1;
+    m_handle = INVALID_SOCKET_HANDLE;
     return 0;
 }
 
