@@ -10,7 +10,7 @@ if ! command -v "$cxx" >/dev/null; then
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq g++-mingw-w64-x86-64-posix >/dev/null
 fi
 units=(src/filter/*.cpp src/decode/*.cpp
-       src/capture/host_address.cpp src/capture/capture_session.cpp src/capture/*_win.cpp
+       src/capture/host_address.cpp src/capture/capture_session.cpp src/capture/stopwatch.cpp src/capture/*_win.cpp
        src/netinfo/ip_helper.cpp src/netinfo/adapter_info.cpp src/netinfo/*_win.cpp)
 failed=0
 for unit in "${units[@]}"; do

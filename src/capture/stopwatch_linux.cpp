@@ -41,11 +41,4 @@ double Stopwatch::Elapsed()
     return static_cast<double>(now - m_startCount) * m_secondsPerTick;
 }
 
-void Stopwatch::Wait(double seconds)
-{
-    const double until = Elapsed() + seconds;
-    while (Elapsed() < until) {
-    }
-}
-
 }  // namespace kestrine

@@ -37,14 +37,14 @@ private:
     char* m_at;
 };
 
-struct Spec {
+struct Conversion {
     bool left = false, zero = false, blank = false;
     int width = 0;
     int precision = -1;
 };
 
 // Digits of an unsigned value in base 10 or 16, with the sign of %d and its padding.
-void Number(Writer& w, const Spec& spec, unsigned long long magnitude, bool negative, unsigned base)
+void Number(Writer& w, const Conversion& conversion, unsigned long long magnitude, bool negative, unsigned base)
 {
     static constexpr char kDigits[] = "0123456789abcdef";
     char digits[24];
@@ -53,14 +53,14 @@ void Number(Writer& w, const Spec& spec, unsigned long long magnitude, bool nega
         digits[n++] = kDigits[magnitude % base];
         magnitude /= base;
     } while (magnitude != 0);
-    const char sign = negative ? '-' : (spec.blank ? ' ' : '\0');
+    const char sign = negative ? '-' : (conversion.blank ? ' ' : '\0');
     const int length = n + (sign ? 1 : 0);
-    const int pad = spec.width > length ? spec.width - length : 0;
-    if (!spec.left && !spec.zero) w.Fill(' ', pad);
+    const int pad = conversion.width > length ? conversion.width - length : 0;
+    if (!conversion.left && !conversion.zero) w.Fill(' ', pad);
     if (sign) w.Put(sign);
-    if (!spec.left && spec.zero) w.Fill('0', pad);
+    if (!conversion.left && conversion.zero) w.Fill('0', pad);
     while (n > 0) w.Put(digits[--n]);
-    if (spec.left) w.Fill(' ', pad);
+    if (conversion.left) w.Fill(' ', pad);
 }
 
 }  // namespace
@@ -74,44 +74,45 @@ int FormatLineV(char* out, int capacity, const char* format, va_list args)
             continue;
         }
         const char* start = f++;
-        Spec spec;
+        Conversion conversion;
         for (;; ++f) {
-            if (*f == '-') spec.left = true;
-            else if (*f == '0') spec.zero = true;
-            else if (*f == ' ') spec.blank = true;
+            if (*f == '-') conversion.left = true;
+            else if (*f == '0') conversion.zero = true;
+            else if (*f == ' ') conversion.blank = true;
             else break;
         }
-        while (*f >= '0' && *f <= '9') spec.width = spec.width * 10 + (*f++ - '0');
+        while (*f >= '0' && *f <= '9') conversion.width = conversion.width * 10 + (*f++ - '0');
         if (*f == '.') {
-            spec.precision = 0;
-            for (++f; *f >= '0' && *f <= '9'; ++f) spec.precision = spec.precision * 10 + (*f - '0');
+            conversion.precision = 0;
+            for (++f; *f >= '0' && *f <= '9'; ++f) conversion.precision = conversion.precision * 10 + (*f - '0');
         }
         switch (*f) {
         case 'd': {
             const int v = va_arg(args, int);
             const bool negative = v < 0;
-            Number(w, spec, negative ? 0ull - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v),
+            Number(w, conversion, negative ? 0ull - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v),
                    negative, 10);
             break;
         }
-        case 'u': Number(w, spec, va_arg(args, unsigned), false, 10); break;
-        case 'x': Number(w, spec, va_arg(args, unsigned), false, 16); break;
+        case 'u': Number(w, conversion, va_arg(args, unsigned), false, 10); break;
+        case 'x': Number(w, conversion, va_arg(args, unsigned), false, 16); break;
         case 's': {
             const char* s = va_arg(args, const char*);
-            int n = static_cast<int>(spec.precision >= 0 ? strnlen(s, static_cast<size_t>(spec.precision)) : std::strlen(s));
-            const int pad = spec.width > n ? spec.width - n : 0;
-            if (!spec.left) w.Fill(' ', pad);
+            int n = static_cast<int>(conversion.precision >= 0 ? strnlen(s, static_cast<size_t>(conversion.precision)) : std::strlen(s));
+            const int pad = conversion.width > n ? conversion.width - n : 0;
+            if (!conversion.left) w.Fill(' ', pad);
             w.Text(s, n);
-            if (spec.left) w.Fill(' ', pad);
+            if (conversion.left) w.Fill(' ', pad);
             break;
         }
         case 'f': {
-            char piece[64], conversion[16];
-            const size_t specLength = static_cast<size_t>(f - start + 1);
-            if (specLength >= sizeof conversion) return w.Finish();
-            std::memcpy(conversion, start, specLength);
-            conversion[specLength] = '\0';
-            const int n = std::snprintf(piece, sizeof piece, conversion, va_arg(args, double));
+            // The whole conversion, flags and all, goes to the library.
+            char piece[64], text[16];
+            const size_t textLength = static_cast<size_t>(f - start + 1);
+            if (textLength >= sizeof text) return w.Finish();
+            std::memcpy(text, start, textLength);
+            text[textLength] = '\0';
+            const int n = std::snprintf(piece, sizeof piece, text, va_arg(args, double));
             w.Text(piece, n < 0 ? 0 : (n < static_cast<int>(sizeof piece) ? n : static_cast<int>(sizeof piece) - 1));
             break;
         }
