@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ pkg-config          # build
+  cmake ninja-build g++                     # build
   libgtest-dev libgmock-dev libbenchmark-dev # tests and benchmarks
   libpcap-dev                               # offline dump tool and capture-file tests
   clang libclang-rt-14-dev                  # fuzzing target
