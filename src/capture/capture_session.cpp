@@ -127,7 +127,9 @@ void CaptureSession::CaptureThread(void* session)
 void CaptureSession::Capture()
 {
     m_finished.store(false, std::memory_order_release);
-    const float start = static_cast<float>(g_stopwatch.Elapsed());
+    // Held in double: the stopwatch counts from process start, and a float start would
+    // quantise every time stamp to milliseconds after a day of uptime.
+    const double start = g_stopwatch.Elapsed();
     uint8_t* w = m_buffer;
     int32_t remaining = m_buffer ? m_bufferSize : 0;
     PacketRecord* const index = m_index;

@@ -72,7 +72,7 @@ WorkerThread::ThreadHandle WorkerThread::Start(ThreadFunction function)
     }
     pthread_attr_destroy(&attributes);
 
-    const float deadline = static_cast<float>(g_stopwatch.Elapsed() + 2.0);
+    const double deadline = g_stopwatch.Elapsed() + 2.0;
     while (g_stopwatch.Elapsed() < deadline && !m_started.load(std::memory_order_acquire)) {
     }
     return m_thread;

@@ -44,7 +44,7 @@ WorkerThread::ThreadHandle WorkerThread::Start(ThreadFunction function)
     } else {
         delete launch;
     }
-    const float deadline = static_cast<float>(g_stopwatch.Elapsed() + 2.0);
+    const double deadline = g_stopwatch.Elapsed() + 2.0;
     while (g_stopwatch.Elapsed() < deadline && !m_started.load(std::memory_order_acquire)) {
     }
     return m_thread;
