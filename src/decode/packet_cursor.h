@@ -37,12 +37,6 @@ public:
         return static_cast<uint32_t>(m_data[i]) << 24 | static_cast<uint32_t>(m_data[i + 1]) << 16 |
                static_cast<uint32_t>(m_data[i + 2]) << 8 | m_data[i + 3];
     }
-    // Bytes captured from the position (offset) on; 0 when it lies past the end.
-    int64_t Available(int64_t offset = 0) const
-    {
-        const int64_t left = m_length - (m_position + offset);
-        return left > 0 ? left : 0;
-    }
 
 private:
     int64_t Check(int64_t offset, int64_t width) const
