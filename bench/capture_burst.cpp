@@ -19,7 +19,7 @@
 
 #include "capture/capture_session.h"
 #include "capture/stopwatch.h"
-#include "tests/capture/netns.h"
+#include "tests/support/netns.h"
 
 using namespace kestrine;
 

@@ -100,16 +100,16 @@ BENCHMARK(DetailTrees);
 // The packet list of a full capture: 8096 summary lines into an emptied list.
 void FullCaptureSummaries(benchmark::State& state)
 {
-    constexpr int kPackets = 8096;
+    constexpr int PACKETS = 8096;
     LineList list;
-    list.m_lines.reserve(kPackets);
+    list.m_lines.reserve(PACKETS);
     for (auto _ : state) {
         list.m_lines.clear();
-        for (int i = 0; i < kPackets; ++i)
+        for (int i = 0; i < PACKETS; ++i)
             AddSummaryLine(list, RecordOf(Set()[static_cast<size_t>(i) % Set().size()], 0.001f * i), i);
         benchmark::DoNotOptimize(list.m_lines.data());
     }
-    state.SetItemsProcessed(state.iterations() * kPackets);
+    state.SetItemsProcessed(state.iterations() * PACKETS);
 }
 BENCHMARK(FullCaptureSummaries)->Unit(benchmark::kMillisecond);
 

@@ -16,8 +16,8 @@ namespace {
 #define DLT_LINUX_SLL2 276
 #endif
 
-constexpr uint16_t kEtherTypeIpv4 = 0x0800;
-constexpr uint16_t kEtherTypeVlan = 0x8100;
+constexpr uint16_t ETHER_TYPE_IPV4 = 0x0800;
+constexpr uint16_t ETHER_TYPE_VLAN = 0x8100;
 
 uint16_t Be16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
 
@@ -34,17 +34,17 @@ int DatagramOffset(int linkType, const uint8_t* frame, uint32_t captured)
     case DLT_IPV4: offset = 0; break;
     case DLT_EN10MB:
         if (captured < 14) return -1;
-        if (Be16(frame + 12) == kEtherTypeIpv4) {
+        if (Be16(frame + 12) == ETHER_TYPE_IPV4) {
             offset = 14;
-        } else if (Be16(frame + 12) == kEtherTypeVlan && captured >= 18 && Be16(frame + 16) == kEtherTypeIpv4) {
+        } else if (Be16(frame + 12) == ETHER_TYPE_VLAN && captured >= 18 && Be16(frame + 16) == ETHER_TYPE_IPV4) {
             offset = 18;
         }
         break;
     case DLT_LINUX_SLL:
-        if (captured >= 16 && Be16(frame + 14) == kEtherTypeIpv4) offset = 16;
+        if (captured >= 16 && Be16(frame + 14) == ETHER_TYPE_IPV4) offset = 16;
         break;
     case DLT_LINUX_SLL2:
-        if (captured >= 20 && Be16(frame) == kEtherTypeIpv4) offset = 20;
+        if (captured >= 20 && Be16(frame) == ETHER_TYPE_IPV4) offset = 20;
         break;
     case DLT_NULL:
     case DLT_LOOP:

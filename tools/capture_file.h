@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "capture/packet_record.h"
+#include "common/packet_record.h"
 
 namespace kestrine {
 

@@ -22,7 +22,7 @@ using namespace kestrine;
 
 namespace {
 
-constexpr size_t kFlushBytes = 1 << 20;
+constexpr size_t FLUSH_BYTES = 1 << 20;
 
 void Flush(std::string& out)
 {
@@ -52,7 +52,7 @@ bool DumpFile(const char* path, bool summaryOnly, std::string& out)
                 AddPacketDetail(tree, record, top);
                 tree.Render(out);
             }
-            if (out.size() > kFlushBytes) Flush(out);
+            if (out.size() > FLUSH_BYTES) Flush(out);
         },
         &error);
     Flush(out);
@@ -110,7 +110,7 @@ int main(int argc, char** argv)
     }
     if (files.empty()) return Usage();
     std::string out;
-    out.reserve(2 * kFlushBytes);
+    out.reserve(2 * FLUSH_BYTES);
     bool ok = true;
     for (const char* path : files) ok = DumpFile(path, summaryOnly, out) && ok;
     return ok ? 0 : 1;

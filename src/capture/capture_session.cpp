@@ -4,6 +4,7 @@
 #ifdef _WIN32
 #include <winsock2.h>
 #else
+#include <arpa/inet.h>
 #include <sys/socket.h>
 #endif
 
@@ -12,6 +13,7 @@
 #include <new>
 
 #include "capture/stopwatch.h"
+#include "common/packet_cursor.h"
 
 namespace kestrine {
 
@@ -82,6 +84,9 @@ int CaptureSession::SetKilobyteLimit(int kilobytes)
 
 void CaptureSession::Reset()
 {
+    // A new capture starts without a stop request: an Abort pressed after the last capture
+    // had already ended by a limit must not end the next one at its first datagram.
+    m_stopRequested.store(false, std::memory_order_relaxed);
     m_socket.Drain();
     if (m_index) std::fill_n(m_index, m_indexCapacity, PacketRecord{});
     if (m_buffer) std::memset(m_buffer, 0, static_cast<size_t>(m_bufferSize));
@@ -89,14 +94,32 @@ void CaptureSession::Reset()
     m_packetCount.store(0, std::memory_order_release);
 }
 
+namespace {
+
+// The address word at offset as it lies in the datagram (network order); bytes that were
+// not received read as zero.
+uint32_t AddressWord(const PacketCursor& datagram, int offset)
+{
+    if (datagram.Has(offset, 4)) return htonl(datagram.Be32(offset));
+    uint8_t octets[4] = {};
+    for (int i = 0; i < 4; ++i)
+        if (datagram.Has(offset + i)) octets[i] = datagram.U8(offset + i);
+    uint32_t word;
+    std::memcpy(&word, octets, sizeof word);
+    return word;
+}
+
+}  // namespace
+
 // Protocol switch by byte 9, then the filter on the address words at bytes 12..19.
 // A datagram too short to hold them (the kernel can pass a truncated IPv4 frame) is read
 // only as far as it goes: without byte 9 it counts as protocol "other", and missing address
 // bytes read as zero, so it counts as from and to 0.0.0.0 (a mask-0 rule matches it, any
 // other rule does not).
-bool CaptureSession::KeepsDatagram(const uint8_t* datagram, int length) const
+bool CaptureSession::KeepsDatagram(const uint8_t* data, int length) const
 {
-    const int protocol = length > 9 ? datagram[9] : -1;
+    const PacketCursor datagram(data, length);
+    const int protocol = datagram.Has(9) ? datagram.U8(9) : -1;
     bool keep;
     switch (protocol) {
     case 1: keep = m_keepIcmp; break;
@@ -106,17 +129,7 @@ bool CaptureSession::KeepsDatagram(const uint8_t* datagram, int length) const
     default: keep = m_keepOther; break;
     }
     if (!keep || !m_filterEnabled) return keep;
-
-    uint8_t addresses[8] = {};
-    if (length >= 20) {
-        std::memcpy(addresses, datagram + 12, 8);
-    } else if (length > 12) {
-        std::memcpy(addresses, datagram + 12, static_cast<size_t>(length - 12));
-    }
-    uint32_t source, destination;
-    std::memcpy(&source, addresses, 4);
-    std::memcpy(&destination, addresses + 4, 4);
-    return m_filter.Keeps(source, destination);
+    return m_filter.Keeps(AddressWord(datagram, 12), AddressWord(datagram, 16));
 }
 
 void CaptureSession::CaptureThread(void* session)
@@ -130,8 +143,10 @@ void CaptureSession::Capture()
     // Held in double: the stopwatch counts from process start, and a float start would
     // quantise every time stamp to milliseconds after a day of uptime.
     const double start = g_stopwatch.Elapsed();
-    uint8_t* w = m_buffer;
-    int32_t remaining = m_buffer ? m_bufferSize : 0;
+    // A capture goes on from the records already stored (none after Reset), so entries
+    // stay back to back and a new datagram never overwrites bytes an older entry points to.
+    uint8_t* w = m_buffer ? m_buffer + m_bytesCaptured : nullptr;
+    int32_t remaining = m_buffer ? m_bufferSize - m_bytesCaptured : 0;
     PacketRecord* const index = m_index;
     const int64_t byteLimit = static_cast<int64_t>(m_kilobyteLimit) * 1024;
     int32_t count = m_packetCount.load(std::memory_order_relaxed);
@@ -141,6 +156,10 @@ void CaptureSession::Capture()
         const float t = static_cast<float>(g_stopwatch.Elapsed() - start);
         if (static_cast<float>(m_secondsLimit) <= t) m_stopRequested.store(true, std::memory_order_relaxed);
         if (n <= 0 || !index || !KeepsDatagram(w, n)) continue;
+        if (count >= m_indexCapacity) {  // index full (Start without Reset): store nothing more
+            m_stopRequested.store(true, std::memory_order_relaxed);
+            continue;
+        }
 
         index[count] = PacketRecord{w, n, t};
         m_bytesCaptured += n;

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "capture/host_address.h"
-#include "capture/packet_record.h"
+#include "common/packet_record.h"
 #include "capture/raw_socket.h"
 #include "capture/worker_thread.h"
 #include "filter/filter_rule.h"
@@ -37,7 +37,8 @@ public:
     int SetPacketLimit(int packets);
     int SetKilobyteLimit(int kilobytes);
 
-    // Prepares a new capture while idle: drains the socket, zeroes index, buffer and counters.
+    // Prepares a new capture while idle: clears the stop request, drains the socket, zeroes
+    // index, buffer and counters.
     void Reset();
 
     // The body of the capture thread; the argument is the session.

@@ -1,7 +1,8 @@
 // Portable parts of address handling: dotted-quad parsing and formatting.
 #include "capture/host_address.h"
 
-#include <cstdio>
+#include "common/text_format.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -34,17 +35,10 @@ uint32_t ParseDottedQuad(const char* text)
     return v;
 }
 
-void FormatDottedQuad(uint32_t address, char* out, std::size_t size)
-{
-    std::snprintf(out, size, "%d.%d.%d.%d", static_cast<int>((address >> 24) & 0xFF),
-                  static_cast<int>((address >> 16) & 0xFF), static_cast<int>((address >> 8) & 0xFF),
-                  static_cast<int>(address & 0xFF));
-}
-
 bool HostAddress::FromInteger(uint32_t address, uint16_t port)
 {
-    char text[128] = {};
-    FormatDottedQuad(address, text, sizeof text);
+    char text[DOTTED_QUAD_SIZE];
+    FormatDottedQuad(address, text);
     return Resolve(text, port);
 }
 

@@ -7,7 +7,6 @@
 #include <netinet/in.h>
 #endif
 
-#include <cstddef>
 #include <cstdint>
 
 namespace kestrine {
@@ -37,8 +36,5 @@ struct HostAddress {
     // The IPv4 address in host order (0 when not resolved).
     uint32_t HostOrderAddress() const { return ntohl(m_sockaddr.sin_addr.s_addr); }
 };
-
-// Formats a host-order value as "%d.%d.%d.%d" into out (at least 16 bytes).
-void FormatDottedQuad(uint32_t address, char* out, std::size_t size);
 
 }  // namespace kestrine

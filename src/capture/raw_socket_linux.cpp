@@ -22,15 +22,15 @@ namespace {
 
 // Classic BPF: keep IPv4 frames only, and on a loopback device drop the outgoing copy,
 // since every datagram sent there is seen again arriving.
-constexpr uint32_t kAccept = 0x40000;  // keep up to 256 KiB of the frame, i.e. all of it
-sock_filter kIpv4Once[] = {
+constexpr uint32_t ACCEPT = 0x40000;  // keep up to 256 KiB of the frame, i.e. all of it
+sock_filter IPV4_ONCE[] = {
     BPF_STMT(BPF_LD | BPF_H | BPF_ABS, static_cast<uint32_t>(SKF_AD_OFF + SKF_AD_PROTOCOL)),
     BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ETH_P_IP, 0, 5),
     BPF_STMT(BPF_LD | BPF_W | BPF_ABS, static_cast<uint32_t>(SKF_AD_OFF + SKF_AD_PKTTYPE)),
     BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, PACKET_OUTGOING, 0, 2),
     BPF_STMT(BPF_LD | BPF_W | BPF_ABS, static_cast<uint32_t>(SKF_AD_OFF + SKF_AD_HATYPE)),
     BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ARPHRD_LOOPBACK, 1, 0),
-    BPF_STMT(BPF_RET | BPF_K, kAccept),
+    BPF_STMT(BPF_RET | BPF_K, ACCEPT),
     BPF_STMT(BPF_RET | BPF_K, 0),
 };
 
@@ -71,7 +71,7 @@ int RawSocket::Create(int /*type*/, int /*protocol*/)
         m_handle = INVALID_SOCKET_HANDLE;
         return SOCKET_CREATE_FAILED;
     }
-    sock_fprog program{static_cast<unsigned short>(sizeof kIpv4Once / sizeof kIpv4Once[0]), kIpv4Once};
+    sock_fprog program{static_cast<unsigned short>(sizeof IPV4_ONCE / sizeof IPV4_ONCE[0]), IPV4_ONCE};
     if (setsockopt(m_handle, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) != 0) {
         m_lastError = errno;
         close(m_handle);
@@ -161,15 +161,18 @@ int RawSocket::Receive(uint8_t* buffer, int length)
 void RawSocket::Drain()
 {
     // Reads without blocking until the queue is empty, bounded so a link that never goes
-    // quiet cannot hold the caller. MSG_TRUNC discards datagrams of any size.
-    constexpr int kMaxDatagrams = 200000;
-    constexpr double kMaxSeconds = 0.25;
+    // quiet cannot hold the caller. MSG_TRUNC discards datagrams of any size. Only "nothing
+    // queued" ends it early: a link that went down and up leaves an error pending (ENETDOWN)
+    // in front of the datagrams queued before, and those must go too.
+    constexpr int MAX_DATAGRAMS = 200000;
+    constexpr double MAX_SECONDS = 0.25;
+    if (!IsOpen()) return;
     uint8_t scratch[2048];
-    const double deadline = MonotonicSeconds() + kMaxSeconds;
-    for (int i = 0; i < kMaxDatagrams; ++i) {
+    const double deadline = MonotonicSeconds() + MAX_SECONDS;
+    for (int i = 0; i < MAX_DATAGRAMS; ++i) {
         if (recv(m_handle, scratch, sizeof scratch, MSG_DONTWAIT | MSG_TRUNC) < 0) {
             m_lastError = errno;
-            return;
+            if (m_lastError == EAGAIN || m_lastError == EWOULDBLOCK) return;
         }
         if ((i & 255) == 255 && MonotonicSeconds() >= deadline) return;
     }

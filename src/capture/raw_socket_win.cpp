@@ -86,10 +86,11 @@ void RawSocket::Drain()
 {
     // Takes only what is queued now: a zero-time readiness check before each read, bounded
     // in count, so a link that never goes quiet cannot hold the caller. A datagram longer
-    // than the scratch buffer is read, cut and discarded as well.
-    constexpr int kMaxDatagrams = 200000;
+    // than the scratch buffer is read, cut and discarded as well, and a failed read (such as
+    // an error left pending by a link that went down and up) does not end the drain.
+    constexpr int MAX_DATAGRAMS = 200000;
     char scratch[2048];
-    for (int i = 0; i < kMaxDatagrams; ++i) {
+    for (int i = 0; i < MAX_DATAGRAMS; ++i) {
         fd_set readable;
         FD_ZERO(&readable);
         FD_SET(Handle(m_handle), &readable);
@@ -97,7 +98,7 @@ void RawSocket::Drain()
         if (select(0, &readable, nullptr, nullptr, &now) <= 0) return;
         if (recv(Handle(m_handle), scratch, sizeof scratch, 0) == SOCKET_ERROR) {
             m_lastError = WSAGetLastError();
-            if (m_lastError != WSAEMSGSIZE) return;
+            if (m_lastError == WSAEWOULDBLOCK) return;
         }
     }
 }

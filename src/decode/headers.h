@@ -4,9 +4,15 @@
 #pragma once
 
 #include "decode/detail_tree.h"
-#include "decode/packet_cursor.h"
+#include "common/packet_cursor.h"
 
 namespace kestrine {
+
+// Whether the datagram whose IP header the cursor points at is a fragment other than the
+// first (fragment offset not 0): its bytes come from the middle of the original datagram
+// and begin with no transport header. A header too short to hold the field counts as a
+// first fragment. Never raises.
+bool IsLaterFragment(const PacketCursor& ip);
 
 // "Ip Header": the fixed 20 bytes; options are not shown.
 void AddIpHeader(DetailTree& tree, const PacketCursor& header, NodeId parent);

@@ -1,5 +1,6 @@
 // IGMP header section. The first byte is split into a version and a type nibble for every
 // message, so 0x11 reads as version 1, type 1.
+#include "common/text_format.h"
 #include "decode/headers.h"
 #include "decode/line_format.h"
 #include "decode/names.h"
@@ -19,8 +20,8 @@ void AddIgmpHeader(DetailTree& tree, const PacketCursor& igmp, NodeId parent)
     const uint16_t checksum = igmp.Be16(2);
     AddLine(tree, g, "Checksum  0x%04x (%d)", checksum, checksum);
     const uint32_t group = igmp.Be32(4);
-    char dotted[16];
-    FormatAddress(group, dotted);
+    char dotted[DOTTED_QUAD_SIZE];
+    FormatDottedQuad(group, dotted);
     AddLine(tree, g, "Multicast Address  0x%08x  %s", group, dotted);
 }
 

@@ -1,10 +1,13 @@
 // IPv4 header section: the fixed 20 bytes, with the type-of-service bits in a sub-section.
+#include "common/text_format.h"
 #include "decode/headers.h"
 #include "decode/line_format.h"
 #include "decode/names.h"
 #include "decode/section_states.h"
 
 namespace kestrine {
+
+bool IsLaterFragment(const PacketCursor& ip) { return ip.Has(6, 2) && (ip.Be16(6) & 0x1FFF) != 0; }
 
 void AddIpHeader(DetailTree& tree, const PacketCursor& ip, NodeId parent)
 {
@@ -14,9 +17,9 @@ void AddIpHeader(DetailTree& tree, const PacketCursor& ip, NodeId parent)
     const uint8_t versionAndLength = ip.U8(0);
     const uint16_t totalLength = ip.Be16(2);
     const uint8_t protocol = ip.U8(9);
-    char source[16], destination[16];
-    FormatAddress(ip.Be32(12), source);
-    FormatAddress(ip.Be32(16), destination);
+    char source[DOTTED_QUAD_SIZE], destination[DOTTED_QUAD_SIZE];
+    FormatDottedQuad(ip.Be32(12), source);
+    FormatDottedQuad(ip.Be32(16), destination);
     const uint16_t id = ip.Be16(4);
     const uint8_t ttl = ip.U8(8);
 

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/text_format.h"
+
 namespace kestrine {
 
 namespace {
@@ -46,11 +48,10 @@ struct Conversion {
 // Digits of an unsigned value in base 10 or 16, with the sign of %d and its padding.
 void Number(Writer& w, const Conversion& conversion, unsigned long long magnitude, bool negative, unsigned base)
 {
-    static constexpr char kDigits[] = "0123456789abcdef";
     char digits[24];
     int n = 0;
     do {
-        digits[n++] = kDigits[magnitude % base];
+        digits[n++] = HEX_DIGITS[magnitude % base];
         magnitude /= base;
     } while (magnitude != 0);
     const char sign = negative ? '-' : (conversion.blank ? ' ' : '\0');
@@ -86,16 +87,24 @@ int FormatLineV(char* out, int capacity, const char* format, va_list args)
             conversion.precision = 0;
             for (++f; *f >= '0' && *f <= '9'; ++f) conversion.precision = conversion.precision * 10 + (*f - '0');
         }
+        int longs = 0;  // the length modifiers l and ll
+        for (; *f == 'l' && longs < 2; ++f) ++longs;
         switch (*f) {
         case 'd': {
-            const int v = va_arg(args, int);
+            const long long v = longs == 2 ? va_arg(args, long long) : longs == 1 ? va_arg(args, long) : va_arg(args, int);
             const bool negative = v < 0;
             Number(w, conversion, negative ? 0ull - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v),
                    negative, 10);
             break;
         }
-        case 'u': Number(w, conversion, va_arg(args, unsigned), false, 10); break;
-        case 'x': Number(w, conversion, va_arg(args, unsigned), false, 16); break;
+        case 'u':
+        case 'x': {
+            const unsigned long long v = longs == 2   ? va_arg(args, unsigned long long)
+                                         : longs == 1 ? va_arg(args, unsigned long)
+                                                      : va_arg(args, unsigned);
+            Number(w, conversion, v, false, *f == 'x' ? 16 : 10);
+            break;
+        }
         case 's': {
             const char* s = va_arg(args, const char*);
             int n = static_cast<int>(conversion.precision >= 0 ? strnlen(s, static_cast<size_t>(conversion.precision)) : std::strlen(s));
@@ -140,12 +149,6 @@ NodeId AddLine(DetailTree& tree, NodeId parent, const char* format, ...)
     const int n = FormatLineV(line, sizeof line, format, args);
     va_end(args);
     return tree.InsertLine(std::string_view(line, static_cast<size_t>(n)), parent);
-}
-
-void FormatAddress(uint32_t address, char (&out)[16])
-{
-    FormatLine(out, sizeof out, "%u.%u.%u.%u", address >> 24, (address >> 16) & 0xFF, (address >> 8) & 0xFF,
-               address & 0xFF);
 }
 
 }  // namespace kestrine

@@ -1,6 +1,7 @@
 // printf-style formatting of tree lines. The decoders format tens of lines per packet, so
 // the common conversions are done here directly instead of through the C library's
-// vsnprintf: %d %u %x %s with the flags '-', '0' and ' ', a width and, for %s, a precision.
+// vsnprintf: %d %u %x (also with l and ll) %s with the flags '-', '0' and ' ', a width and,
+// for %s, a precision.
 // %f is passed to the library. The compiler checks every format as a printf format.
 #pragma once
 
@@ -20,8 +21,5 @@ int FormatLineV(char* out, int capacity, const char* format, va_list args);
 
 // Formats one line and appends it as the last child of parent.
 [[gnu::format(printf, 3, 4)]] NodeId AddLine(DetailTree& tree, NodeId parent, const char* format, ...);
-
-// Dotted text of a 32-bit address given in host order.
-void FormatAddress(uint32_t address, char (&out)[16]);
 
 }  // namespace kestrine

@@ -13,7 +13,7 @@ struct PortName {
     const char* name;
 };
 
-constexpr PortName kServices[] = {
+constexpr PortName SERVICES[] = {
     {37, "TIME"},
     {53, "DNS"},
     {69, "Trivial FTP"},
@@ -27,22 +27,22 @@ constexpr PortName kServices[] = {
     {162, "SNMP-trap"},
 };
 
-constexpr const char* kIcmpTypes[] = {
+constexpr const char* ICMP_TYPES[] = {
     "Echo Reply",          "Unassigned [1]",       "Unassigned [2]",      "Destination Unreachable",
     "Source Quench",       "Redirect",             "Alternate Host Address", "Unassigned [7]",
     "Echo request",        "Router Advertisement", "Router Selection",    "Time Exceeded",
     "Parameter Problem",   "Request Rimestamp",    "Timestamp Reply",     "Information Request",
     "Information Reply",   "Address Mask Request", "Address Mask Reply",
 };
-constexpr const char* kIcmpTypeFallback = "Unassigned [%d]";
+constexpr const char* ICMP_TYPE_FALLBACK = "Unassigned [%d]";
 
-constexpr const char* kIgmpTypes[] = {
+constexpr const char* IGMP_TYPES[] = {
     "UNUSED0", "MEMBERSHIP_QUERY", "MEMBERSHIP_REPORT (V1)", "UNUSED3",
     "UNUSED4", "UNUSED5",          "MEMBERSHIP_REPORT (V2)", "LEAVE_GROUP",
 };
-constexpr const char* kIgmpTypeFallback = "UNUSED%d";
+constexpr const char* IGMP_TYPE_FALLBACK = "UNUSED%d";
 
-constexpr const char* kUnreachableCodes[] = {
+constexpr const char* UNREACHABLE_CODES[] = {
     "Network unreachable error.",
     "Host unreachable error.",
     "Protocol unreachable error. When the designated transport protocol is not supported.",
@@ -66,14 +66,14 @@ constexpr const char* kUnreachableCodes[] = {
     "operation, the datagram was sent with a precedence below this level.",
 };
 
-constexpr const char* kRedirectCodes[] = {
+constexpr const char* REDIRECT_CODES[] = {
     "NETWORK_REDIRECT",
     "HOST_REDIRECT",
     "TYPE_OF_SERVICE_NET_REDIRECT",
     "TYPE_OF_SERVICE_HOST_REDIRECT",
 };
 
-constexpr const char* kTimeExceededCodes[] = {
+constexpr const char* TIME_EXCEEDED_CODES[] = {
     "IP_TTL_EXCEEDED",
     "FRAG_REASSEMBLY_TIMEOUT",
 };
@@ -100,31 +100,42 @@ const char* ProtocolName(uint8_t protocol)
 
 const char* ServiceName(uint16_t port)
 {
-    for (const PortName& entry : kServices)
+    for (const PortName& entry : SERVICES)
         if (entry.port == port) return entry.name;
     return "";
 }
 
 const char* IcmpTypeName(uint8_t type, char (&buffer)[24])
 {
-    if (type < std::size(kIcmpTypes)) return kIcmpTypes[type];
-    std::snprintf(buffer, sizeof buffer, kIcmpTypeFallback, type);
+    if (type < std::size(ICMP_TYPES)) return ICMP_TYPES[type];
+    std::snprintf(buffer, sizeof buffer, ICMP_TYPE_FALLBACK, type);
     return buffer;
 }
 
 const char* IgmpTypeName(uint8_t type, char (&buffer)[24])
 {
-    if (type < std::size(kIgmpTypes)) return kIgmpTypes[type];
-    std::snprintf(buffer, sizeof buffer, kIgmpTypeFallback, type);
+    if (type < std::size(IGMP_TYPES)) return IGMP_TYPES[type];
+    std::snprintf(buffer, sizeof buffer, IGMP_TYPE_FALLBACK, type);
     return buffer;
+}
+
+int FormatTcpFlagWords(uint8_t flags, char (&out)[TCP_FLAG_TEXT_SIZE])
+{
+    int n = 0;
+    for (const TcpFlagWord& flag : TCP_FLAG_WORDS) {
+        if ((flags & flag.bit) == 0) continue;
+        for (const char* c = flag.word; *c; ++c) out[n++] = *c;
+    }
+    out[n] = '\0';
+    return n;
 }
 
 const char* IcmpCodeName(uint8_t type, uint8_t code)
 {
     switch (type) {
-    case 3: return Lookup(kUnreachableCodes, code);
-    case 5: return Lookup(kRedirectCodes, code);
-    case 11: return Lookup(kTimeExceededCodes, code);
+    case 3: return Lookup(UNREACHABLE_CODES, code);
+    case 5: return Lookup(REDIRECT_CODES, code);
+    case 11: return Lookup(TIME_EXCEEDED_CODES, code);
     default: return "";
     }
 }

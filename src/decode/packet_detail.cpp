@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "common/text_format.h"
 #include "decode/headers.h"
 #include "decode/line_format.h"
 #include "decode/section_states.h"
@@ -12,14 +13,14 @@ namespace kestrine {
 
 namespace {
 
-constexpr const char* kGuard1 = "Caught Exception[1]::malformed packet? aborting...";
-constexpr const char* kGuard3 = "Caught Exception[3]::malformed data? aborting...";
-constexpr const char* kGuard4 = "Caught Exception[4]::malformed packet? aborting...";
-constexpr const char* kGuard5 = "Caught Exception[5]::malformed packet? aborting...";
+constexpr const char* GUARD1 = "Caught Exception[1]::malformed packet? aborting...";
+constexpr const char* GUARD3 = "Caught Exception[3]::malformed data? aborting...";
+constexpr const char* GUARD4 = "Caught Exception[4]::malformed packet? aborting...";
+constexpr const char* GUARD5 = "Caught Exception[5]::malformed packet? aborting...";
 
-constexpr int32_t kIpHeaderBytes = 20;
-constexpr int32_t kShortHeaderBytes = 8;   // ICMP, IGMP, UDP
-constexpr int32_t kTcpHeaderBytes = 20;
+constexpr int32_t IP_HEADER_BYTES = 20;
+constexpr int32_t SHORT_HEADER_BYTES = 8;   // ICMP, IGMP, UDP
+constexpr int32_t TCP_HEADER_BYTES = 20;
 
 enum IpProtocol : uint8_t { PROTO_ICMP = 1, PROTO_IGMP = 2, PROTO_TCP = 6, PROTO_UDP = 17 };
 
@@ -44,11 +45,10 @@ void AddDumpLine(DetailTree& tree, const PacketCursor& at, int64_t offset, int c
     // "%-48.48s %-16.16s": hex part padded to 48, a blank, text part padded to 16.
     char line[65];
     std::fill(line, line + sizeof line, ' ');
-    static constexpr char kHex[] = "0123456789abcdef";
     for (int i = 0; i < count; ++i) {
         const uint8_t b = at.U8(offset + i);
-        line[3 * i] = kHex[b >> 4];
-        line[3 * i + 1] = kHex[b & 0x0F];
+        line[3 * i] = HEX_DIGITS[b >> 4];
+        line[3 * i + 1] = HEX_DIGITS[b & 0x0F];
         const bool shown = (b >= 0x20 && b <= 0x7E) || b >= 0xA1;
         line[49 + i] = shown ? static_cast<char>(b) : '.';
     }
@@ -73,7 +73,7 @@ void AddPayloadDump(DetailTree& tree, const PacketCursor& at, int32_t length, No
         for (; offset + 16 <= length; offset += 16) AddDumpLine(tree, at, offset, 16, d);
         if (offset < length) AddDumpLine(tree, at, offset, static_cast<int>(length - offset), d);
     } catch (...) {
-        InsertLine(tree, kGuard3, NO_NODE);
+        InsertLine(tree, GUARD3, NO_NODE);
     }
     ApplyRememberedState(tree, d, PayloadSection);
 }
@@ -83,11 +83,11 @@ void AddPacketDetail(DetailTree& tree, PacketRecord record, NodeId parent)
     PacketCursor p(record.data, record.length);
     int32_t rest = record.length;
     for (;;) {
-        if (rest < kIpHeaderBytes) {
+        if (rest < IP_HEADER_BYTES) {
             try {
                 AddPayloadDump(tree, p, rest, parent);
             } catch (...) {
-                InsertLine(tree, kGuard4, parent);
+                InsertLine(tree, GUARD4, parent);
             }
             return;
         }
@@ -97,40 +97,49 @@ void AddPacketDetail(DetailTree& tree, PacketRecord record, NodeId parent)
             AddIpHeader(tree, p, parent);
             const int32_t headerLength = (p.U8(0) & 0x0F) * 4;
             const uint8_t protocol = p.U8(9);
+            const bool laterFragment = IsLaterFragment(p);
             Consume(p, rest, headerLength);  // IP options are skipped unseen
+
+            // A later fragment holds bytes from the middle of its datagram, not a header.
+            const bool decoded = protocol == PROTO_ICMP || protocol == PROTO_IGMP || protocol == PROTO_TCP ||
+                                 protocol == PROTO_UDP;
+            if (decoded && laterFragment) {
+                DumpRest(tree, p, rest, parent);
+                return;
+            }
 
             switch (protocol) {
             case PROTO_ICMP:
-                if (TooShort(rest, kShortHeaderBytes)) {
+                if (TooShort(rest, SHORT_HEADER_BYTES)) {
                     AddPayloadDump(tree, p, rest, parent);
                     return;
                 }
                 try {
                     AddIcmpHeader(tree, p, parent);
                     const uint8_t type = p.U8(0);
-                    Consume(p, rest, kShortHeaderBytes);
+                    Consume(p, rest, SHORT_HEADER_BYTES);
                     if (IcmpCarriesDatagram(type)) {
                         enclosed = true;
                     } else {
                         DumpRest(tree, p, rest, parent);
                     }
                 } catch (...) {
-                    InsertLine(tree, kGuard5, parent);
+                    InsertLine(tree, GUARD5, parent);
                     AddPayloadDump(tree, p, rest, parent);
                 }
                 break;
             case PROTO_IGMP:
             case PROTO_UDP:
-                if (TooShort(rest, kShortHeaderBytes)) {
+                if (TooShort(rest, SHORT_HEADER_BYTES)) {
                     AddPayloadDump(tree, p, rest, parent);
                     return;
                 }
                 (protocol == PROTO_UDP ? AddUdpHeader : AddIgmpHeader)(tree, p, parent);
-                Consume(p, rest, kShortHeaderBytes);
+                Consume(p, rest, SHORT_HEADER_BYTES);
                 DumpRest(tree, p, rest, parent);
                 break;
             case PROTO_TCP:
-                if (TooShort(rest, kTcpHeaderBytes)) {
+                if (TooShort(rest, TCP_HEADER_BYTES)) {
                     AddPayloadDump(tree, p, rest, parent);
                     return;
                 }
@@ -141,7 +150,7 @@ void AddPacketDetail(DetailTree& tree, PacketRecord record, NodeId parent)
             default: break;  // other protocols: the IP header only, no dump
             }
         } catch (...) {
-            InsertLine(tree, kGuard1, parent);
+            InsertLine(tree, GUARD1, parent);
             return;
         }
         if (!enclosed) return;

@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
-#include "capture/packet_record.h"
+#include "common/packet_record.h"
 #include "decode/detail_tree.h"
-#include "decode/packet_cursor.h"
+#include "common/packet_cursor.h"
 
 namespace kestrine {
 

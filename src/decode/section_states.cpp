@@ -4,11 +4,11 @@
 namespace kestrine {
 
 namespace {
-constexpr std::array<ExpandAction, SECTION_KINDS> kInitial = {EXPAND_COLLAPSE, EXPAND_COLLAPSE, EXPAND_COLLAPSE,
+constexpr std::array<ExpandAction, SECTION_KINDS> INITIAL = {EXPAND_COLLAPSE, EXPAND_COLLAPSE, EXPAND_COLLAPSE,
                                                              EXPAND_COLLAPSE, EXPAND_COLLAPSE, EXPAND_EXPAND};
 }
 
-std::array<ExpandAction, SECTION_KINDS> SectionStates = kInitial;
+std::array<ExpandAction, SECTION_KINDS> SectionStates = INITIAL;
 
 void RememberSectionState(uint32_t tag, ExpandAction action)
 {
@@ -19,7 +19,7 @@ void RememberSectionState(uint32_t tag, ExpandAction action)
 
 void ResetSectionStates()
 {
-    SectionStates = kInitial;
+    SectionStates = INITIAL;
 }
 
 NodeId InsertLine(DetailTree& tree, std::string_view text, NodeId parent) { return tree.InsertLine(text, parent); }

@@ -6,7 +6,9 @@
 // that was not captured leaves the Information column empty.
 #include "decode/summary.h"
 
-
+#include "common/packet_cursor.h"
+#include "common/text_format.h"
+#include "decode/headers.h"
 #include "decode/line_format.h"
 #include "decode/names.h"
 
@@ -14,44 +16,41 @@ namespace kestrine {
 
 namespace {
 
-bool Has(int32_t length, int64_t offset, int64_t width) { return offset >= 0 && offset + width <= length; }
-
-void AddressText(const uint8_t* data, int32_t length, int offset, char (&out)[16])
+void AddressText(const PacketCursor& ip, int offset, char (&out)[DOTTED_QUAD_SIZE])
 {
-    if (!Has(length, offset, 4)) {
-        FormatLine(out, sizeof out, "?");
-        return;
+    if (ip.Has(offset, 4)) {
+        FormatDottedQuad(ip.Be32(offset), out);
+    } else {
+        out[0] = '?';
+        out[1] = '\0';
     }
-    FormatLine(out, sizeof out, "%u.%u.%u.%u", data[offset], data[offset + 1], data[offset + 2], data[offset + 3]);
 }
 
 }  // namespace
 
-void InformationText(uint8_t protocol, const uint8_t* data, int32_t length, int32_t offset,
-                     char (&out)[INFORMATION_CAPACITY])
+void InformationText(uint8_t protocol, const PacketCursor& transport, char (&out)[INFORMATION_CAPACITY])
 {
     out[0] = '\0';
     char name[24];
     switch (protocol) {
     case 0: FormatLine(out, sizeof out, "IPINFO?"); break;
     case 1:
-        if (Has(length, offset, 1)) FormatLine(out, sizeof out, "%s", IcmpTypeName(data[offset], name));
+        if (transport.Has(0)) FormatLine(out, sizeof out, "%s", IcmpTypeName(transport.U8(0), name));
         break;
     case 2:
-        if (Has(length, offset, 1)) FormatLine(out, sizeof out, "%s", IgmpTypeName(data[offset] & 0x0F, name));
+        if (transport.Has(0)) FormatLine(out, sizeof out, "%s", IgmpTypeName(transport.U8(0) & 0x0F, name));
         break;
     case 6:
-        if (Has(length, offset, 14)) {
-            const uint8_t f = data[offset + 13];
-            FormatLine(out, sizeof out, "<%s%s%s%s%s%s >", f & 0x20 ? " URG" : "", f & 0x10 ? " ACK" : "",
-                          f & 0x08 ? " PSH" : "", f & 0x04 ? " RST" : "", f & 0x02 ? " SYN" : "",
-                          f & 0x01 ? " FIN" : "");
+        if (transport.Has(13)) {
+            char words[TCP_FLAG_TEXT_SIZE];
+            FormatTcpFlagWords(transport.U8(13), words);
+            FormatLine(out, sizeof out, "<%s >", words);
         }
         break;
     case 17:
-        if (Has(length, offset, 4)) {
-            const auto source = static_cast<uint16_t>(data[offset] << 8 | data[offset + 1]);
-            const auto destination = static_cast<uint16_t>(data[offset + 2] << 8 | data[offset + 3]);
+        if (transport.Has(0, 4)) {
+            const uint16_t source = transport.Be16(0);
+            const uint16_t destination = transport.Be16(2);
             if (*ServiceName(destination)) {
                 FormatLine(out, sizeof out, "%s", ServiceName(destination));
             } else if (*ServiceName(source)) {
@@ -65,24 +64,26 @@ void InformationText(uint8_t protocol, const uint8_t* data, int32_t length, int3
     }
 }
 
-int FormatSummaryLine(const PacketRecord& record, int32_t index, char* out, int capacity)
+int FormatSummaryLine(const PacketRecord& record, int64_t index, char* out, int capacity)
 {
-    const uint8_t* d = record.data;
-    const int32_t length = record.data ? record.length : 0;
-    const bool haveProtocol = Has(length, 9, 1);
-    const uint8_t protocol = haveProtocol ? d[9] : 0;
+    const PacketCursor ip(record.data, record.data ? record.length : 0);
+    const bool haveProtocol = ip.Has(9);
+    const uint8_t protocol = haveProtocol ? ip.U8(9) : 0;
     char info[INFORMATION_CAPACITY] = "";
-    if (haveProtocol) InformationText(protocol, d, length, (d[0] & 0x0F) * 4, info);
-    char source[16], destination[16];
-    AddressText(d, length, 12, source);
-    AddressText(d, length, 16, destination);
+    // A later fragment carries bytes from the middle of its datagram: no transport header
+    // to read names or flags from. (Protocol 0's text does not come from there.)
+    const bool fragmentBody = protocol != 0 && IsLaterFragment(ip);
+    if (haveProtocol && !fragmentBody) InformationText(protocol, ip.At((ip.U8(0) & 0x0F) * 4), info);
+    char source[DOTTED_QUAD_SIZE], destination[DOTTED_QUAD_SIZE];
+    AddressText(ip, 12, source);
+    AddressText(ip, 16, destination);
 
-    return FormatLine(out, capacity, "%5d % 13.6f  %4d  %-5s  %-16s %-16s  %-15s", index,
-                                static_cast<double>(record.timestamp), record.length,
+    return FormatLine(out, capacity, "%5lld % 13.6f  %4d  %-5s  %-16s %-16s  %-15s", static_cast<long long>(index),
+                      static_cast<double>(record.timestamp), record.length,
                       haveProtocol ? ProtocolName(protocol) : "?", source, destination, info);
 }
 
-NodeId AddSummaryLine(SummaryTarget& target, const PacketRecord& record, int32_t index)
+NodeId AddSummaryLine(SummaryTarget& target, const PacketRecord& record, int64_t index)
 {
     char line[256];
     const int n = FormatSummaryLine(record, index, line, sizeof line);

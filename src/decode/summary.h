@@ -4,7 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "capture/packet_record.h"
+#include "common/packet_cursor.h"
+#include "common/packet_record.h"
 #include "decode/detail_tree.h"
 
 namespace kestrine {
@@ -15,15 +16,15 @@ inline constexpr const char* SUMMARY_COLUMN_HEADER =
 
 inline constexpr int INFORMATION_CAPACITY = 64;
 
-// The Information column for protocol p, from the transport header at offset of a record
-// of length bytes. A transport field that was not captured gives "".
-void InformationText(uint8_t protocol, const uint8_t* data, int32_t length, int32_t offset,
-                     char (&out)[INFORMATION_CAPACITY]);
+// The Information column for protocol p, from the transport header at the cursor. A
+// transport field that was not captured gives "".
+void InformationText(uint8_t protocol, const PacketCursor& transport, char (&out)[INFORMATION_CAPACITY]);
 
-// Formats the summary line of record with its index into out; returns its length.
-int FormatSummaryLine(const PacketRecord& record, int32_t index, char* out, int capacity);
+// Formats the summary line of record with its index into out; returns its length. An index
+// wider than its five columns pushes the rest of the line to the right.
+int FormatSummaryLine(const PacketRecord& record, int64_t index, char* out, int capacity);
 
 // Formats the summary line and appends it as the last top-level line of target.
-NodeId AddSummaryLine(SummaryTarget& target, const PacketRecord& record, int32_t index);
+NodeId AddSummaryLine(SummaryTarget& target, const PacketRecord& record, int64_t index);
 
 }  // namespace kestrine

@@ -1,6 +1,8 @@
 // TCP header section: fixed fields, the option bytes in hex, and the option walk.
+#include "common/text_format.h"
 #include "decode/headers.h"
 #include "decode/line_format.h"
+#include "decode/names.h"
 #include "decode/section_states.h"
 
 namespace kestrine {
@@ -73,9 +75,10 @@ void AddTcpHeader(DetailTree& tree, const PacketCursor& tcp, NodeId parent)
     const uint32_t acknowledgement = tcp.Be32(8);
     AddLine(tree, h, "Acknowledgement #  0x%08x (%u)", acknowledgement, acknowledgement);
     const uint8_t f = tcp.U8(13);
-    AddLine(tree, h, "Flags: %d%d%d%d%d%d -- %s%s%s%s%s%s", (f >> 5) & 1, (f >> 4) & 1, (f >> 3) & 1, (f >> 2) & 1,
-            (f >> 1) & 1, f & 1, f & 0x20 ? " URG" : "", f & 0x10 ? " ACK" : "", f & 0x08 ? " PSH" : "",
-            f & 0x04 ? " RST" : "", f & 0x02 ? " SYN" : "", f & 0x01 ? " FIN" : "");
+    char words[TCP_FLAG_TEXT_SIZE];
+    FormatTcpFlagWords(f, words);
+    AddLine(tree, h, "Flags: %d%d%d%d%d%d -- %s", (f >> 5) & 1, (f >> 4) & 1, (f >> 3) & 1, (f >> 2) & 1,
+            (f >> 1) & 1, f & 1, words);
     const uint16_t urgent = tcp.Be16(18);
     AddLine(tree, h, "Urgent pointer  0x%04x (%u)", urgent, urgent);
     const uint16_t window = tcp.Be16(14);
@@ -92,12 +95,11 @@ void AddTcpHeader(DetailTree& tree, const PacketCursor& tcp, NodeId parent)
         const PacketCursor options = tcp.At(20);
         // Built whole before it is appended: a cut-off option list adds no line.
         char text[14 + 3 * 40 + 1] = "Option Bytes: ";
-        static constexpr char kHex[] = "0123456789abcdef";
         int n = 14;
         for (int i = 0; i < optionLength; ++i) {
             const uint8_t b = options.U8(i);
-            text[n++] = kHex[b >> 4];
-            text[n++] = kHex[b & 0x0F];
+            text[n++] = HEX_DIGITS[b >> 4];
+            text[n++] = HEX_DIGITS[b & 0x0F];
             text[n++] = ' ';
         }
         o = InsertLine(tree, std::string_view(text, static_cast<size_t>(n)), h);

@@ -3,16 +3,11 @@
 
 #include <cstdio>
 
+#include "common/text_format.h"
+
 namespace kestrine {
 
 namespace {
-
-// Octet i of a network-order word, first octet on the wire first, independent of host order.
-unsigned WireOctet(uint32_t networkWord, int i)
-{
-    const auto* bytes = reinterpret_cast<const unsigned char*>(&networkWord);
-    return bytes[i];
-}
 
 uint32_t HostToNetwork(uint32_t v)
 {
@@ -31,11 +26,12 @@ std::string FormatFilterRule(const FilterRule& rule)
 {
     const char* act = rule.action != FILTER_IGNORE ? "capture" : "ignore";
     const char* dir = rule.direction == FILTER_DESTINATION ? "dst" : rule.direction == FILTER_SOURCE ? "src" : "both";
+    // Network-order words: their bytes lie first octet on the wire first, whatever the host order.
+    char address[DOTTED_QUAD_SIZE], mask[DOTTED_QUAD_SIZE];
+    FormatDottedQuad(reinterpret_cast<const uint8_t*>(&rule.address), address);
+    FormatDottedQuad(reinterpret_cast<const uint8_t*>(&rule.mask), mask);
     char text[160];
-    std::snprintf(text, sizeof text, "<ipfilter act=\"%s\" dir=\"%s\" ip=\"%u.%u.%u.%u\" mask=\"%u.%u.%u.%u\" />", act,
-                  dir, WireOctet(rule.address, 0), WireOctet(rule.address, 1), WireOctet(rule.address, 2),
-                  WireOctet(rule.address, 3), WireOctet(rule.mask, 0), WireOctet(rule.mask, 1),
-                  WireOctet(rule.mask, 2), WireOctet(rule.mask, 3));
+    std::snprintf(text, sizeof text, "<ipfilter act=\"%s\" dir=\"%s\" ip=\"%s\" mask=\"%s\" />", act, dir, address, mask);
     return text;
 }
 

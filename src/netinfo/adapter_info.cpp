@@ -58,8 +58,8 @@ const char* InterfaceTypeName(uint32_t type)
 
 void FormatLeaseTime(int64_t instant, char (&out)[64])
 {
-    static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-    static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+    static constexpr const char* DAYS[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static constexpr const char* MONTHS[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     const auto t = static_cast<time_t>(instant);
     tm local{};
@@ -77,7 +77,7 @@ void FormatLeaseTime(int64_t instant, char (&out)[64])
         std::snprintf(out, sizeof out, "[invalid asctime]");  // no 24-character form exists
         return;
     }
-    std::snprintf(out, sizeof out, "%s %s %02d %02d:%02d:%02d %04ld", kDays[local.tm_wday], kMonths[local.tm_mon],
+    std::snprintf(out, sizeof out, "%s %s %02d %02d:%02d:%02d %04ld", DAYS[local.tm_wday], MONTHS[local.tm_mon],
                   local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, year);
 }
 

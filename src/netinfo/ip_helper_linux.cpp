@@ -31,7 +31,7 @@ namespace kestrine {
 
 namespace {
 
-constexpr uint32_t kInfiniteLifetime = 0xFFFFFFFFu;
+constexpr uint32_t INFINITE_LIFETIME = 0xFFFFFFFFu;
 
 std::string ReadFile(const std::string& path, size_t limit = 1 << 20)
 {
@@ -62,7 +62,7 @@ struct Address {
     uint32_t index = 0;
     in_addr address{};
     unsigned prefix = 0;
-    uint32_t validLifetime = kInfiniteLifetime;
+    uint32_t validLifetime = INFINITE_LIFETIME;
     uint32_t createdHundredths = 0;  // since boot
 };
 
@@ -271,7 +271,7 @@ std::vector<AdapterData> ReadAdapters()
             char text[INET_ADDRSTRLEN] = {};
             inet_ntop(AF_INET, &address.address, text, sizeof text);
             a.addresses.push_back({text, MaskText(address.prefix)});
-            if (address.validLifetime != kInfiniteLifetime && !a.dhcpEnabled) {
+            if (address.validLifetime != INFINITE_LIFETIME && !a.dhcpEnabled) {
                 // Dynamic: the kernel will drop it when its lease runs out.
                 a.dhcpEnabled = true;
                 const double age = static_cast<double>(sinceBoot.tv_sec) - address.createdHundredths / 100.0;

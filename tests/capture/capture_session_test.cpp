@@ -19,9 +19,9 @@ namespace {
 
 using script::Datagram;
 
-constexpr uint32_t kA = 0x0A000005;  // 10.0.0.5
-constexpr uint32_t kB = 0xC0000201;  // 192.0.2.1
-constexpr uint32_t kC = 0xC6336407;  // 198.51.100.7
+constexpr uint32_t HOST_A = 0x0A000005;  // 10.0.0.5
+constexpr uint32_t HOST_B = 0xC0000201;  // 192.0.2.1
+constexpr uint32_t HOST_C = 0xC6336407;  // 198.51.100.7
 
 std::unique_ptr<CaptureSession> NewSession(uint32_t kilobytes = 1024, uint32_t entries = 8096,
                                            script::Failures failures = {})
@@ -155,12 +155,12 @@ TEST(CaptureLoop, PacketLimitStoresExactlyThatMany)
 {
     auto s = NewSession();
     s->SetPacketLimit(1);
-    Capture(*s, {Datagram(17, kA, kB, 60), Datagram(17, kA, kB, 70)});
+    Capture(*s, {Datagram(17, HOST_A, HOST_B, 60), Datagram(17, HOST_A, HOST_B, 70)});
     EXPECT_EQ(s->PacketCount(), 1);
     EXPECT_EQ(s->m_index[0].length, 60);
 
     s->SetPacketLimit(1000);
-    std::vector<std::vector<uint8_t>> many(1200, Datagram(6, kA, kB, 40));
+    std::vector<std::vector<uint8_t>> many(1200, Datagram(6, HOST_A, HOST_B, 40));
     Capture(*s, many);
     EXPECT_EQ(s->PacketCount(), 1000);
     ExpectInvariants(*s);
@@ -172,8 +172,8 @@ TEST(CaptureLoop, KilobyteLimitStoresTheDatagramThatCrossesIt)
 {
     auto s = NewSession();
     s->SetKilobyteLimit(1);
-    Capture(*s, {Datagram(17, kA, kB, 400), Datagram(17, kA, kB, 400), Datagram(17, kA, kB, 400),
-                 Datagram(17, kA, kB, 400)});
+    Capture(*s, {Datagram(17, HOST_A, HOST_B, 400), Datagram(17, HOST_A, HOST_B, 400), Datagram(17, HOST_A, HOST_B, 400),
+                 Datagram(17, HOST_A, HOST_B, 400)});
     EXPECT_EQ(s->PacketCount(), 3);
     EXPECT_EQ(s->m_bytesCaptured, 1200);
     ExpectInvariants(*s);
@@ -183,9 +183,9 @@ TEST(CaptureLoop, StoredBytesAreTheDatagramAndTimesGrow)
 {
     auto s = NewSession();
     s->SetPacketLimit(3);
-    const auto first = Datagram(6, kA, kB, 52, 0x11);
-    const auto second = Datagram(17, kB, kC, 33, 0x22);
-    const auto third = Datagram(1, kC, kA, 84, 0x33);
+    const auto first = Datagram(6, HOST_A, HOST_B, 52, 0x11);
+    const auto second = Datagram(17, HOST_B, HOST_C, 33, 0x22);
+    const auto third = Datagram(1, HOST_C, HOST_A, 84, 0x33);
     Capture(*s, {first, {}, second, {}, {}, third});
     ASSERT_EQ(s->PacketCount(), 3);
     EXPECT_EQ(std::vector<uint8_t>(s->m_index[0].data, s->m_index[0].data + 52), first);
@@ -200,8 +200,8 @@ TEST(CaptureLoop, ProtocolSwitchesSelectByByteNine)
     auto s = NewSession();
     s->m_keepOther = false;
     s->SetPacketLimit(3);
-    Capture(*s, {Datagram(41, kA, kB, 40), Datagram(50, kA, kB, 40), Datagram(1, kA, kB, 40),
-                 Datagram(2, kA, kB, 40), Datagram(6, kA, kB, 40)});
+    Capture(*s, {Datagram(41, HOST_A, HOST_B, 40), Datagram(50, HOST_A, HOST_B, 40), Datagram(1, HOST_A, HOST_B, 40),
+                 Datagram(2, HOST_A, HOST_B, 40), Datagram(6, HOST_A, HOST_B, 40)});
     ASSERT_EQ(s->PacketCount(), 3);
     EXPECT_EQ(s->m_index[0].data[9], 1);
     EXPECT_EQ(s->m_index[1].data[9], 2);
@@ -210,8 +210,8 @@ TEST(CaptureLoop, ProtocolSwitchesSelectByByteNine)
     s->m_keepOther = true;
     s->m_keepIcmp = s->m_keepIgmp = s->m_keepTcp = s->m_keepUdp = false;
     s->SetPacketLimit(2);
-    Capture(*s, {Datagram(1, kA, kB, 40), Datagram(2, kA, kB, 40), Datagram(6, kA, kB, 40),
-                 Datagram(17, kA, kB, 40), Datagram(0, kA, kB, 40), Datagram(41, kA, kB, 40)});
+    Capture(*s, {Datagram(1, HOST_A, HOST_B, 40), Datagram(2, HOST_A, HOST_B, 40), Datagram(6, HOST_A, HOST_B, 40),
+                 Datagram(17, HOST_A, HOST_B, 40), Datagram(0, HOST_A, HOST_B, 40), Datagram(41, HOST_A, HOST_B, 40)});
     ASSERT_EQ(s->PacketCount(), 2);
     EXPECT_EQ(s->m_index[0].data[9], 0);
     EXPECT_EQ(s->m_index[1].data[9], 41);
@@ -222,8 +222,8 @@ TEST(CaptureLoop, RejectedDatagramLeavesNoGap)
     auto s = NewSession();
     s->m_keepUdp = false;
     s->SetPacketLimit(2);
-    Capture(*s, {Datagram(17, kA, kB, 300), Datagram(6, kA, kB, 44), Datagram(17, kA, kB, 300),
-                 Datagram(6, kA, kB, 48)});
+    Capture(*s, {Datagram(17, HOST_A, HOST_B, 300), Datagram(6, HOST_A, HOST_B, 44), Datagram(17, HOST_A, HOST_B, 300),
+                 Datagram(6, HOST_A, HOST_B, 48)});
     ASSERT_EQ(s->PacketCount(), 2);
     EXPECT_EQ(s->m_index[0].data, s->m_buffer);
     EXPECT_EQ(s->m_index[1].data, s->m_buffer + 44);
@@ -233,24 +233,24 @@ TEST(CaptureLoop, RejectedDatagramLeavesNoGap)
 TEST(CaptureLoop, FilterActsAfterTheSwitchesAndOnlyWhenEnabled)
 {
     auto s = NewSession();
-    s->m_filter = BuildFilterRule(0, 0, kA, 0);  // capture IP 10.0.0.5, either direction
+    s->m_filter = BuildFilterRule(0, 0, HOST_A, 0);  // capture IP 10.0.0.5, either direction
     s->SetPacketLimit(2);
     // Off: the rule is not consulted.
-    Capture(*s, {Datagram(17, kB, kC, 40), Datagram(17, kC, kB, 40)});
+    Capture(*s, {Datagram(17, HOST_B, HOST_C, 40), Datagram(17, HOST_C, HOST_B, 40)});
     EXPECT_EQ(s->PacketCount(), 2);
 
     s->m_filterEnabled = true;
-    Capture(*s, {Datagram(17, kB, kC, 40), Datagram(17, kA, kC, 41), Datagram(6, kC, kB, 40),
-                 Datagram(6, kC, kA, 42)});
+    Capture(*s, {Datagram(17, HOST_B, HOST_C, 40), Datagram(17, HOST_A, HOST_C, 41), Datagram(6, HOST_C, HOST_B, 40),
+                 Datagram(6, HOST_C, HOST_A, 42)});
     ASSERT_EQ(s->PacketCount(), 2);
     EXPECT_EQ(s->m_index[0].length, 41);
     EXPECT_EQ(s->m_index[1].length, 42);
 
     // Ignore rule: a datagram whose switch is off stays dropped although the rule would keep it.
-    s->m_filter = BuildFilterRule(1, 0, kA, 0);
+    s->m_filter = BuildFilterRule(1, 0, HOST_A, 0);
     s->m_keepTcp = false;
     s->SetPacketLimit(1);
-    Capture(*s, {Datagram(6, kB, kC, 40), Datagram(17, kA, kB, 40), Datagram(17, kB, kC, 43)});
+    Capture(*s, {Datagram(6, HOST_B, HOST_C, 40), Datagram(17, HOST_A, HOST_B, 40), Datagram(17, HOST_B, HOST_C, 43)});
     ASSERT_EQ(s->PacketCount(), 1);
     EXPECT_EQ(s->m_index[0].length, 43);
 }
@@ -262,30 +262,30 @@ TEST(CaptureLoop, ShortDatagramsAreReadOnlyAsFarAsReceived)
     s->SetPacketLimit(2);
     s->m_keepOther = false;
     Capture(*s, {std::vector<uint8_t>(9, 0x01), std::vector<uint8_t>(10, 0x01), std::vector<uint8_t>(3, 0x11),
-                 Datagram(17, kA, kB, 28)});
+                 Datagram(17, HOST_A, HOST_B, 28)});
     ASSERT_EQ(s->PacketCount(), 2);
     EXPECT_EQ(s->m_index[0].length, 10);  // byte 9 received: ICMP
     EXPECT_EQ(s->m_index[1].length, 28);
 
     s->m_keepOther = true;
     s->m_filterEnabled = true;
-    s->m_filter = BuildFilterRule(0, 0, kA, 0);  // needs 10.0.0.5: a short datagram has no address
-    Capture(*s, {std::vector<uint8_t>(15, 0x0A), std::vector<uint8_t>(19, 0x0A), Datagram(17, kA, kB, 20),
-                 Datagram(17, kB, kA, 21)});
+    s->m_filter = BuildFilterRule(0, 0, HOST_A, 0);  // needs 10.0.0.5: a short datagram has no address
+    Capture(*s, {std::vector<uint8_t>(15, 0x0A), std::vector<uint8_t>(19, 0x0A), Datagram(17, HOST_A, HOST_B, 20),
+                 Datagram(17, HOST_B, HOST_A, 21)});
     ASSERT_EQ(s->PacketCount(), 2);
     EXPECT_EQ(s->m_index[0].length, 20);
 
-    s->m_filter = BuildFilterRule(3, 0, kA, 0);  // ignore everything, short datagrams included
+    s->m_filter = BuildFilterRule(3, 0, HOST_A, 0);  // ignore everything, short datagrams included
     s->SetSecondsLimit(1);
-    Capture(*s, {std::vector<uint8_t>(1, 0x45), std::vector<uint8_t>(16, 0x45), Datagram(17, kA, kB, 20)});
+    Capture(*s, {std::vector<uint8_t>(1, 0x45), std::vector<uint8_t>(16, 0x45), Datagram(17, HOST_A, HOST_B, 20)});
     EXPECT_EQ(s->PacketCount(), 0);
 }
 
 TEST(CaptureLoop, DatagramLargerThanTheRestOfTheBufferIsSkipped)
 {
     auto s = NewSession(1, 10);  // 1024-byte buffer, limit = whole buffer
-    Capture(*s, {Datagram(17, kA, kB, 600), Datagram(17, kA, kB, 600), Datagram(17, kA, kB, 300),
-                 Datagram(17, kA, kB, 125), Datagram(17, kA, kB, 124)});
+    Capture(*s, {Datagram(17, HOST_A, HOST_B, 600), Datagram(17, HOST_A, HOST_B, 600), Datagram(17, HOST_A, HOST_B, 300),
+                 Datagram(17, HOST_A, HOST_B, 125), Datagram(17, HOST_A, HOST_B, 124)});
     ASSERT_EQ(s->PacketCount(), 3);
     EXPECT_EQ(s->m_index[1].length, 300);
     EXPECT_EQ(s->m_index[2].length, 124);
@@ -301,7 +301,7 @@ TEST(CaptureLoop, TimeLimitEndsAQuietCapture)
     s->m_keepIcmp = s->m_keepIgmp = s->m_keepTcp = s->m_keepUdp = s->m_keepOther = false;
     s->SetSecondsLimit(1);
     const double begin = g_stopwatch.Elapsed();
-    Capture(*s, {Datagram(17, kA, kB, 40), Datagram(6, kA, kB, 40)});
+    Capture(*s, {Datagram(17, HOST_A, HOST_B, 40), Datagram(6, HOST_A, HOST_B, 40)});
     EXPECT_GE(g_stopwatch.Elapsed() - begin, 1.0);
     EXPECT_EQ(s->PacketCount(), 0);
     EXPECT_FALSE(s->m_stopRequested.load());
@@ -311,8 +311,8 @@ TEST(CaptureLoop, AbortKeepsWhatWasStoredAndNextCaptureStartsAfresh)
 {
     auto s = NewSession();
     s->Reset();
-    script::Push(Datagram(17, kA, kB, 40));
-    script::Push(Datagram(17, kA, kB, 50));
+    script::Push(Datagram(17, HOST_A, HOST_B, 40));
+    script::Push(Datagram(17, HOST_A, HOST_B, 50));
     s->Start(&CaptureSession::CaptureThread);
     EXPECT_FALSE(s->m_finished.load());
     const double until = g_stopwatch.Elapsed() + 5.0;
@@ -324,7 +324,7 @@ TEST(CaptureLoop, AbortKeepsWhatWasStoredAndNextCaptureStartsAfresh)
     EXPECT_FALSE(s->m_stopRequested.load());
 
     s->SetPacketLimit(1);
-    Capture(*s, {Datagram(6, kA, kB, 64)});
+    Capture(*s, {Datagram(6, HOST_A, HOST_B, 64)});
     EXPECT_EQ(s->PacketCount(), 1);
     EXPECT_EQ(s->m_index[0].length, 64);
     EXPECT_EQ(s->m_index[1].data, nullptr);  // Reset cleared the old entries
@@ -336,7 +336,7 @@ TEST(CaptureLoop, StartReturnsAtOnceEvenWhenTheCaptureEndsImmediately)
     auto s = NewSession();
     s->SetPacketLimit(1);
     s->Reset();
-    script::Push(Datagram(6, kA, kB, 40));
+    script::Push(Datagram(6, HOST_A, HOST_B, 40));
     const double begin = g_stopwatch.Elapsed();
     s->Start(&CaptureSession::CaptureThread);
     EXPECT_LT(g_stopwatch.Elapsed() - begin, 1.5);  // not the 2.0 s fallback
@@ -348,7 +348,7 @@ TEST(CaptureLoop, DestroyingARunningSessionStopsItsThreadFirst)
 {
     auto s = NewSession();
     s->Reset();
-    script::Push(Datagram(17, kA, kB, 40));
+    script::Push(Datagram(17, HOST_A, HOST_B, 40));
     s->Start(&CaptureSession::CaptureThread);
     EXPECT_FALSE(s->m_finished.load());
     s.reset();  // must end the thread before the buffer goes (the sanitizers watch this)

@@ -7,7 +7,7 @@
 #include <netdb.h>
 #include <unistd.h>
 
-#include "tests/capture/netns.h"
+#include "tests/support/netns.h"
 
 namespace kestrine {
 namespace {

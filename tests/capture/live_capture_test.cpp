@@ -15,7 +15,7 @@
 
 #include "capture/capture_session.h"
 #include "capture/stopwatch.h"
-#include "tests/capture/netns.h"
+#include "tests/support/netns.h"
 
 namespace kestrine {
 namespace {
@@ -78,8 +78,8 @@ TEST(LiveCapture, LoopbackDatagramsArriveWholeInOrderOnce)
     ASSERT_TRUE(s->m_ready) << "errors " << s->m_errors;
     Sink sink;
     Begin(*s);
-    constexpr int kCount = 40;
-    ASSERT_EQ(testnet::SendUdp("127.0.0.1", sink.port, kCount, 100, 0x3C), kCount);
+    constexpr int COUNT = 40;
+    ASSERT_EQ(testnet::SendUdp("127.0.0.1", sink.port, COUNT, 100, 0x3C), COUNT);
     Abort(*s);
 
     int seen = 0;
@@ -93,7 +93,7 @@ TEST(LiveCapture, LoopbackDatagramsArriveWholeInOrderOnce)
         EXPECT_EQ(r.data[28 + 99], 0x3C);
         ++seen;
     }
-    EXPECT_EQ(seen, kCount);
+    EXPECT_EQ(seen, COUNT);
 }
 
 TEST(LiveCapture, IcmpEchoAndItsReplyAreBothCaptured)

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/packet_record.h"
+#include "common/packet_record.h"
 #include "decode/detail_tree.h"
 #include "decode/packet_detail.h"
 

@@ -123,13 +123,13 @@ TEST(PacketDetail, ErrorMessagesDecodeTheEnclosedDatagram)
 TEST(PacketDetail, DeepNestingRunsAsALoop)
 {
     std::vector<uint8_t> bytes;
-    constexpr int kLevels = 5000;
-    for (int i = 0; i < kLevels; ++i) bytes = Cat(bytes, Cat(Ip(1), Hex("03 01 00 00 00 00 00 00")));
+    constexpr int LEVELS = 5000;
+    for (int i = 0; i < LEVELS; ++i) bytes = Cat(bytes, Cat(Ip(1), Hex("03 01 00 00 00 00 00 00")));
     DetailTree tree;
     const auto sections = Sections(bytes, &tree);
     // Each level adds its IP and ICMP sections; the empty rest after the last is a short record.
-    EXPECT_EQ(sections.size(), 2u * kLevels + 1);
-    EXPECT_EQ(sections[2 * kLevels - 1], "ICMP Header   Destination Unreachable");
+    EXPECT_EQ(sections.size(), 2u * LEVELS + 1);
+    EXPECT_EQ(sections[2 * LEVELS - 1], "ICMP Header   Destination Unreachable");
     EXPECT_EQ(sections.back(), "Data: 0 bytes");
 }
 

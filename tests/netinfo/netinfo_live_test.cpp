@@ -8,7 +8,7 @@
 #include <string>
 
 #include "netinfo/adapter_info.h"
-#include "tests/capture/netns.h"
+#include "tests/support/netns.h"
 #include "tests/netinfo/netinfo_test_util.h"
 
 namespace kestrine {

@@ -1,5 +1,5 @@
 // See netns.h.
-#include "tests/capture/netns.h"
+#include "tests/support/netns.h"
 
 #include <arpa/inet.h>
 #include <net/if.h>
@@ -89,7 +89,7 @@ int SendUdp(const char* address, int port, int count, int payloadSize, unsigned 
     std::vector<unsigned char> payload(static_cast<size_t>(payloadSize), fill);
     int sent = 0;
     for (int i = 0; i < count; ++i) {
-        payload[0] = static_cast<unsigned char>(i);
+        if (!payload.empty()) payload[0] = static_cast<unsigned char>(i);
         if (sendto(s, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) ==
             static_cast<ssize_t>(payload.size()))
             ++sent;

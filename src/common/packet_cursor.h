@@ -1,5 +1,6 @@
-// The only way decoders read packet bytes: a position inside one record's captured bytes
-// that checks every read against the record's end and raises MalformedPacket past it.
+// The only way packet bytes are read: a position inside one record's captured bytes that
+// checks every read against the record's end and raises MalformedPacket past it. Code that
+// only peeks (the summary line, the capture loop) asks Has first and never raises.
 // Values leave it in host order.
 #pragma once
 
@@ -25,6 +26,13 @@ public:
     }
     void Advance(int64_t bytes) { m_position += bytes; }
 
+    // Whether width bytes from offset were captured; a question, never a read.
+    bool Has(int64_t offset, int64_t width = 1) const
+    {
+        const int64_t i = m_position + offset;
+        return i >= 0 && width >= 0 && i + width <= m_length;
+    }
+
     uint8_t U8(int64_t offset = 0) const { return m_data[Check(offset, 1)]; }
     uint16_t Be16(int64_t offset = 0) const
     {
@@ -41,9 +49,8 @@ public:
 private:
     int64_t Check(int64_t offset, int64_t width) const
     {
-        const int64_t i = m_position + offset;
-        if (i < 0 || i + width > m_length) throw MalformedPacket{};
-        return i;
+        if (!Has(offset, width)) throw MalformedPacket{};
+        return m_position + offset;
     }
 
     const uint8_t* m_data;

@@ -34,7 +34,7 @@ private:
 int BindLoopbackUdp(int* port);
 
 // Sends count UDP datagrams of payloadSize bytes from this namespace; byte 0 of each payload
-// is its sequence number, the rest is filled with fill.
+// (when there is one) is its sequence number, the rest is filled with fill.
 int SendUdp(const char* address, int port, int count, int payloadSize, unsigned char fill = 0x5A);
 
 }  // namespace kestrine::testnet

@@ -1,5 +1,6 @@
 // One packet index entry: where a stored datagram lies in its session's buffer, how many
-// bytes were received and when. Shared by the capture engine and the decoders.
+// bytes were received and when. Written by the capture engine; read by the decoders, the
+// capture-file reader and the window.
 #pragma once
 
 #include <cstdint>
