@@ -238,6 +238,32 @@ TEST(LiveCapture, VethSeesOutgoingAndIncomingOnce)
     }
 }
 
+// A link that went down and up while idle leaves an error pending in front of the datagrams
+// queued before it; the next capture must still start with none of them.
+TEST(LiveCapture, ResetAfterALinkFlapDiscardsTheOldDatagrams)
+{
+    REQUIRE_CAPTURE();
+    testnet::Peer peer;
+    ASSERT_TRUE(peer.Start());
+    auto s = SessionOn("198.18.0.1");
+    ASSERT_TRUE(s->m_ready) << "errors " << s->m_errors;
+    ASSERT_EQ(testnet::SendUdp("198.18.0.2", 9001, 50, 16, 0x01), 50);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let ARP resolve and the queue fill
+    ASSERT_EQ(testnet::Run("ip link set kveth0 down && ip link set kveth0 up"), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+
+    Begin(*s);
+    ASSERT_EQ(testnet::SendUdp("198.18.0.2", 9003, 5, 16, 0x02), 5);
+    Abort(*s);
+    int old = 0, fresh = 0;
+    for (int i = 0; i < s->PacketCount(); ++i) {
+        old += IsUdpTo(s->m_index[i], 9001) ? 1 : 0;
+        fresh += IsUdpTo(s->m_index[i], 9003) ? 1 : 0;
+    }
+    EXPECT_EQ(old, 0);
+    EXPECT_EQ(fresh, 5);
+}
+
 TEST(LiveCaptureSetup, AddressNoInterfaceHoldsFailsToBind)
 {
     REQUIRE_CAPTURE();

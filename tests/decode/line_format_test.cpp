@@ -27,6 +27,15 @@ TEST(LineFormat, IntegersMatchPrintf)
     }
 }
 
+TEST(LineFormat, LongIntegersMatchPrintf)
+{
+    for (long long v : {0LL, -1LL, 2147483648LL, -2147483649LL, 5000000000LL, LLONG_MAX, LLONG_MIN}) {
+        EXPECT_SAME("%lld|%5lld|%-12lld|% lld|%ld", v, v, v, v, static_cast<long>(v));
+        EXPECT_SAME("%llu|%llx|%016llx|%lu", static_cast<unsigned long long>(v), static_cast<unsigned long long>(v),
+                    static_cast<unsigned long long>(v), static_cast<unsigned long>(v));
+    }
+}
+
 TEST(LineFormat, StringsAndFloatsMatchPrintf)
 {
     for (const char* s : {"", "a", "TCP", "<PROTO>", "198.51.100.7", "a text longer than sixteen"}) {

@@ -120,6 +120,41 @@ TEST(PacketDetail, ErrorMessagesDecodeTheEnclosedDatagram)
               (Lines{"Ip Header", "ICMP Header   Destination Unreachable", "Data: 5 bytes"}));
 }
 
+// A later fragment (offset not 0) carries bytes from the middle of its datagram: the IP
+// header, then a dump of the rest, never a transport header read from those bytes.
+TEST(PacketDetail, LaterFragmentsAreDumpedNotDecoded)
+{
+    const auto payload = Hex("64 00 ec 9b 59 00 00 00 11 22 33 44 55 66 77 88 99 aa bb cc dd ee");
+    for (uint8_t protocol : {1, 2, 6, 17}) {
+        auto later = Cat(Ip(protocol), payload);
+        later[6] = 0x00;  // offset 0x00b9 (1480 bytes), no flags
+        later[7] = 0xb9;
+        EXPECT_EQ(Sections(later), (Lines{"Ip Header", "Data: 22 bytes"})) << int(protocol);
+        later[6] = 0x20;  // More Fragments as well, offset 8 bytes
+        later[7] = 0x01;
+        EXPECT_EQ(Sections(later), (Lines{"Ip Header", "Data: 22 bytes"})) << int(protocol);
+        // Nothing after the header: no dump at all.
+        auto bare = Ip(protocol);
+        bare[7] = 0x01;
+        EXPECT_EQ(Sections(bare), (Lines{"Ip Header"})) << int(protocol);
+    }
+    // A first fragment (offset 0, More Fragments set) is decoded as before.
+    auto first = Cat(Ip(17), Hex("04 01 00 35 00 10 00 00 aa bb"));
+    first[6] = 0x20;
+    first[7] = 0x00;
+    EXPECT_EQ(Sections(first), (Lines{"Ip Header", "UDP Header", "Data: 2 bytes"}));
+    // Other protocols show the IP header only, fragment or not.
+    auto other = Cat(Ip(47), payload);
+    other[7] = 0x01;
+    EXPECT_EQ(Sections(other), (Lines{"Ip Header"}));
+
+    // The same holds for the datagram enclosed in an ICMP error.
+    auto inner = Cat(Ip(17), Hex("04 01 00 35 00 08 00 00"));
+    inner[7] = 0x10;
+    EXPECT_EQ(Sections(Cat(Ip(1), Cat(Hex("03 03 00 00 00 00 00 00"), inner))),
+              (Lines{"Ip Header", "ICMP Header   Destination Unreachable", "Ip Header", "Data: 8 bytes"}));
+}
+
 TEST(PacketDetail, DeepNestingRunsAsALoop)
 {
     std::vector<uint8_t> bytes;

@@ -17,7 +17,7 @@ using testing::Hex;
 using testing::Ip;
 using testing::Record;
 
-std::string Line(const std::vector<uint8_t>& bytes, int32_t index = 0, float time = 0.0f)
+std::string Line(const std::vector<uint8_t>& bytes, int64_t index = 0, float time = 0.0f)
 {
     LineList list;
     AddSummaryLine(list, Record(bytes, time), index);
@@ -137,6 +137,32 @@ TEST(SummaryLine, ShortRecordsReadOnlyWhatWasCaptured)
     EXPECT_EQ(Rtrim(Info(std::vector<uint8_t>(udp.begin(), udp.begin() + 24))), "DNS");
     EXPECT_EQ(Rtrim(Info(Ip(1))), "");
     EXPECT_EQ(Rtrim(Info(Ip(0))), "IPINFO?");  // needs no transport byte
+}
+
+TEST(SummaryLine, LaterFragmentsShowNoTransportInformation)
+{
+    for (auto bytes : {Tcp(0x12), Udp(1025, 53), Cat(Ip(1), Hex("08 00 00 00 00 00 00 00")),
+                       Cat(Ip(2), Hex("11 00 00 00 00 00 00 00"))}) {
+        ASSERT_NE(Rtrim(Info(bytes)), "");
+        bytes[7] = 0x01;  // fragment offset 8 bytes
+        EXPECT_EQ(Rtrim(Info(bytes)), "") << Line(bytes);
+        EXPECT_EQ(Line(bytes).substr(27, 5), std::string(ProtocolName(bytes[9])).append(5, ' ').substr(0, 5));
+        bytes[6] = 0x20;  // a first fragment: offset 0, More Fragments set
+        bytes[7] = 0x00;
+        EXPECT_NE(Rtrim(Info(bytes)), "");
+    }
+    auto zero = Ip(0);
+    zero[7] = 0x01;
+    EXPECT_EQ(Rtrim(Info(zero)), "IPINFO?");
+}
+
+TEST(SummaryLine, IndexesBeyondThirtyTwoBitsKeepTheLayout)
+{
+    const auto bytes = Udp(1025, 53);
+    const std::string small = Line(bytes, 7);
+    const std::string large = Line(bytes, 5000000000LL);
+    EXPECT_EQ(large.substr(0, 10), "5000000000");
+    EXPECT_EQ(large.substr(10), small.substr(5));  // the rest shifts right, unchanged
 }
 
 TEST(SummaryLine, DetailTreeTargetGetsAnUntaggedTopLevelLine)
