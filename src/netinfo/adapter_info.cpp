@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <string>
 
-namespace kestrine {
+#include "common/text_format.h"
 
-adapter_info* g_adapterInfo = nullptr;
+namespace kestrine {
 
 namespace {
 
@@ -125,10 +125,13 @@ const char* adapter_info::HWAddressString(int n) const
         std::snprintf(g_hardwareText, sizeof g_hardwareText, "xx:xx:xx:xx:xx:xx:");
         return g_hardwareText;
     }
-    int at = 0;
-    for (unsigned i = 0; i < length; ++i)
-        at += std::snprintf(g_hardwareText + at, sizeof g_hardwareText - static_cast<size_t>(at), i ? ":%02x" : "%02x",
-                            a->Address[i]);
+    char* at = g_hardwareText;
+    for (unsigned i = 0; i < length; ++i) {
+        if (i > 0) *at++ = ':';
+        *at++ = HEX_DIGITS[a->Address[i] >> 4];
+        *at++ = HEX_DIGITS[a->Address[i] & 0x0F];
+    }
+    *at = '\0';
     return g_hardwareText;
 }
 

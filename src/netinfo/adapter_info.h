@@ -57,8 +57,6 @@ private:
     static const IP_ADAPTER_INFO* Adapter(int n);
 };
 
-extern adapter_info* g_adapterInfo;
-
 // 24 characters of local time such as "Mon Dec 07 06:54:05 2026", "[invalid data]" when
 // the instant cannot be converted, "[invalid asctime]" when it cannot be formatted.
 void FormatLeaseTime(int64_t instant, char (&out)[64]);

@@ -61,6 +61,11 @@ std::string Ipv4Part(std::string_view token)
     return IsDottedIpv4(token) ? std::string(token) : std::string();
 }
 
+uint32_t ReportedSize(size_t needed, size_t headroom)
+{
+    return static_cast<uint32_t>(std::min<size_t>(needed + headroom, UINT32_MAX));
+}
+
 }  // namespace
 
 uint32_t LayOutAdapters(const std::vector<AdapterData>& adapters, IP_ADAPTER_INFO* buffer, uint32_t* size)
@@ -71,7 +76,9 @@ uint32_t LayOutAdapters(const std::vector<AdapterData>& adapters, IP_ADAPTER_INF
     const size_t needed = adapters.size() * sizeof(IP_ADAPTER_INFO) + extra * sizeof(IP_ADDR_STRING);
     if (needed > UINT32_MAX) return IPHLP_NO_DATA;
     if (!buffer || *size < needed) {
-        *size = static_cast<uint32_t>(needed);
+        const size_t headroom = RoomToGrow(adapters.size(), HEADROOM_ADAPTERS) * sizeof(IP_ADAPTER_INFO) +
+                                RoomToGrow(extra, HEADROOM_ADDRESSES) * sizeof(IP_ADDR_STRING);
+        *size = ReportedSize(needed, headroom);
         return IPHLP_BUFFER_OVERFLOW;
     }
     auto* more = reinterpret_cast<IP_ADDR_STRING*>(reinterpret_cast<uint8_t*>(buffer) +
@@ -111,7 +118,7 @@ uint32_t LayOutPerAdapter(const std::vector<std::string>& dnsServers, IP_PER_ADA
     if (dnsServers.empty()) return IPHLP_NO_DATA;
     const size_t needed = sizeof(IP_PER_ADAPTER_INFO) + (dnsServers.size() - 1) * sizeof(IP_ADDR_STRING);
     if (!buffer || *size < needed) {
-        *size = static_cast<uint32_t>(needed);
+        *size = ReportedSize(needed, RoomToGrow(dnsServers.size(), HEADROOM_DNS_SERVERS) * sizeof(IP_ADDR_STRING));
         return IPHLP_BUFFER_OVERFLOW;
     }
     *buffer = IP_PER_ADAPTER_INFO{};

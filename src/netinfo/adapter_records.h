@@ -2,6 +2,8 @@
 // in a caller's buffer: the records first, further chain entries after them.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -44,8 +46,23 @@ struct AdapterData {
     int64_t leaseExpires = 0;
 };
 
-// 0 and the records in buffer when they fit into *size; 111 and the needed size otherwise;
-// IPHLP_NO_DATA for an empty list.
+// Room the size reported with 111 leaves beyond the present records. The provider reads
+// the list afresh at every call, and it may grow before the caller's one retry: the size
+// fits at least HEADROOM_ADAPTERS more adapters of one address each plus HEADROOM_ADDRESSES
+// more addresses, or a quarter more of each on hosts with many.
+inline constexpr size_t HEADROOM_ADAPTERS = 8;
+inline constexpr size_t HEADROOM_ADDRESSES = 32;  // beyond the first of each adapter
+inline constexpr size_t HEADROOM_DNS_SERVERS = 8;
+inline constexpr size_t HEADROOM_SHARE_DIVISOR = 4;
+
+// How many more entries of one kind the reported size leaves room for.
+constexpr size_t RoomToGrow(size_t present, size_t minimum)
+{
+    return std::max(minimum, present / HEADROOM_SHARE_DIVISOR);
+}
+
+// 0 and the records in buffer when they fit into *size; 111 and a size with headroom
+// otherwise; IPHLP_NO_DATA for an empty list. Never writes past *size bytes.
 uint32_t LayOutAdapters(const std::vector<AdapterData>& adapters, IP_ADAPTER_INFO* buffer, uint32_t* size);
 uint32_t LayOutPerAdapter(const std::vector<std::string>& dnsServers, IP_PER_ADAPTER_INFO* buffer, uint32_t* size);
 

@@ -20,7 +20,6 @@ struct QueryBuffer {
 };
 
 bool g_ipHelperLoaded = false;
-const void* g_ipHelperModule = nullptr;
 IpHelperLibrary g_entryPoints;
 IpHelperLoader g_loader = LoadPlatformIpHelper;
 QueryBuffer g_adaptersBuffer;
@@ -51,12 +50,7 @@ bool LoadIpHelper()
 {
     if (g_ipHelperLoaded) return true;
     IpHelperLibrary library;
-    if (!g_loader(&library)) {
-        g_ipHelperModule = nullptr;
-        g_ipHelperLoaded = false;
-        return false;
-    }
-    g_ipHelperModule = &g_entryPoints;
+    if (!g_loader(&library)) return false;
     g_entryPoints = library;  // each entry point as found, null included
     g_ipHelperLoaded = true;
     return true;
@@ -85,7 +79,6 @@ void SetIpHelperLoader(IpHelperLoader loader)
 {
     g_loader = loader ? loader : LoadPlatformIpHelper;
     g_ipHelperLoaded = false;
-    g_ipHelperModule = nullptr;
     g_entryPoints = IpHelperLibrary{};
     g_adaptersBuffer.Release();
     g_perAdapterBuffer.Release();

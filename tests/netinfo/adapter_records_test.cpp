@@ -3,10 +3,47 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
+
+#include "tests/netinfo/netinfo_test_util.h"
 
 namespace kestrine {
 namespace {
+
+using testing::MakeAdapter;
+using testing::ReportedAdaptersSize;
+using testing::ReportedPerAdapterSize;
+
+constexpr uint8_t GUARD_BYTE = 0xA5;
+
+// A buffer of size bytes followed by guard bytes that the layout must leave alone.
+struct GuardedBuffer {
+    static constexpr size_t GUARD_BYTES = 256;
+    explicit GuardedBuffer(size_t size) : size(size), storage((size + GUARD_BYTES) / 8 + 1)
+    {
+        std::memset(storage.data(), GUARD_BYTE, storage.size() * 8);
+    }
+    template <typename Record>
+    Record* As() { return reinterpret_cast<Record*>(storage.data()); }
+    bool GuardIntact() const
+    {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(storage.data());
+        for (size_t i = size; i < size + GUARD_BYTES; ++i)
+            if (bytes[i] != GUARD_BYTE) return false;
+        return true;
+    }
+    size_t size;
+    std::vector<uint64_t> storage;
+};
+
+std::vector<AdapterAddress> Addresses(size_t count)
+{
+    std::vector<AdapterAddress> addresses;
+    for (size_t k = 0; k < count; ++k)
+        addresses.push_back({"198.18." + std::to_string(k / 256) + "." + std::to_string(k % 256), "255.255.0.0"});
+    return addresses;
+}
 
 TEST(AdapterRecords, LayoutChainsRecordsAndExtraAddresses)
 {
@@ -20,15 +57,20 @@ TEST(AdapterRecords, LayoutChainsRecordsAndExtraAddresses)
     b.index = 4;
     b.name = "dummy0";
 
+    const size_t needed = 2 * sizeof(IP_ADAPTER_INFO) + 2 * sizeof(IP_ADDR_STRING);
     uint32_t size = 0;
     EXPECT_EQ(LayOutAdapters({a, b}, nullptr, &size), IPHLP_BUFFER_OVERFLOW);
-    ASSERT_EQ(size, 2 * sizeof(IP_ADAPTER_INFO) + 2 * sizeof(IP_ADDR_STRING));
-    uint32_t small = size - 1;
-    std::vector<uint64_t> storage(size / 8 + 1);
-    auto* records = reinterpret_cast<IP_ADAPTER_INFO*>(storage.data());
+    ASSERT_GE(size, needed);
+    const uint32_t reported = size;
+    // The records need exactly needed bytes, and the layout keeps within the size given.
+    GuardedBuffer buffer(needed);
+    auto* records = buffer.As<IP_ADAPTER_INFO>();
+    uint32_t small = static_cast<uint32_t>(needed - 1);
     EXPECT_EQ(LayOutAdapters({a, b}, records, &small), IPHLP_BUFFER_OVERFLOW);
-    EXPECT_EQ(small, size);
+    EXPECT_EQ(small, reported);
+    size = static_cast<uint32_t>(needed);
     ASSERT_EQ(LayOutAdapters({a, b}, records, &size), IPHLP_NO_ERROR);
+    EXPECT_TRUE(buffer.GuardIntact());
 
     EXPECT_EQ(records[0].Next, &records[1]);
     EXPECT_EQ(records[1].Next, nullptr);
@@ -53,6 +95,58 @@ TEST(AdapterRecords, LayoutChainsRecordsAndExtraAddresses)
 
     EXPECT_EQ(LayOutAdapters({}, records, &size), IPHLP_NO_DATA);
     EXPECT_EQ(LayOutPerAdapter({}, nullptr, &size), IPHLP_NO_DATA);
+}
+
+TEST(AdapterRecords, ReportedSizeFitsAGrownList)
+{
+    for (size_t count : {1u, 3u, 40u, 400u}) {
+        // count adapters of two addresses each, then more adapters and more addresses.
+        std::vector<AdapterData> adapters;
+        for (size_t i = 0; i < count; ++i) adapters.push_back(MakeAdapter(static_cast<uint32_t>(i + 1), Addresses(2)));
+        uint32_t size = ReportedAdaptersSize(adapters);
+        ASSERT_GT(size, 0u);
+        std::vector<AdapterData> grown = adapters;
+        const size_t moreAdapters = RoomToGrow(count, HEADROOM_ADAPTERS);
+        const size_t moreAddresses = RoomToGrow(count, HEADROOM_ADDRESSES);
+        for (size_t i = 0; i < moreAdapters; ++i) grown.push_back(MakeAdapter(static_cast<uint32_t>(count + i + 1)));
+        grown.front().addresses = Addresses(2 + moreAddresses);
+        EXPECT_GE(moreAdapters, HEADROOM_ADAPTERS);
+        EXPECT_GE(moreAddresses, HEADROOM_ADDRESSES);
+
+        GuardedBuffer buffer(size);
+        ASSERT_EQ(LayOutAdapters(grown, buffer.As<IP_ADAPTER_INFO>(), &size), IPHLP_NO_ERROR) << count;
+        EXPECT_TRUE(buffer.GuardIntact()) << count;
+        const IP_ADAPTER_INFO* first = buffer.As<IP_ADAPTER_INFO>();
+        size_t entries = 0;
+        for (const IP_ADDR_STRING* e = &first->IpAddressList; e; e = e->Next) ++entries;
+        EXPECT_EQ(entries, 2 + moreAddresses) << count;
+
+        // Grown past any headroom: refused, and nothing written past the buffer.
+        grown.push_back(MakeAdapter(static_cast<uint32_t>(grown.size() + 1), Addresses(size / sizeof(IP_ADDR_STRING))));
+        GuardedBuffer tight(size);
+        uint32_t tightSize = size;
+        EXPECT_EQ(LayOutAdapters(grown, tight.As<IP_ADAPTER_INFO>(), &tightSize), IPHLP_BUFFER_OVERFLOW) << count;
+        EXPECT_TRUE(tight.GuardIntact()) << count;
+    }
+}
+
+TEST(AdapterRecords, ReportedPerAdapterSizeFitsAGrownList)
+{
+    for (size_t count : {1u, 2u, 40u}) {
+        std::vector<std::string> servers;
+        for (size_t k = 0; k < count; ++k) servers.push_back("192.0.2." + std::to_string(k + 1));
+        uint32_t size = ReportedPerAdapterSize(servers);
+        ASSERT_GE(size, sizeof(IP_PER_ADAPTER_INFO) + (count - 1) * sizeof(IP_ADDR_STRING));
+        const size_t more = RoomToGrow(count, HEADROOM_DNS_SERVERS);
+        EXPECT_GE(more, HEADROOM_DNS_SERVERS);
+        for (size_t k = 0; k < more; ++k) servers.push_back("198.18.0." + std::to_string(k + 1));
+        GuardedBuffer buffer(size);
+        ASSERT_EQ(LayOutPerAdapter(servers, buffer.As<IP_PER_ADAPTER_INFO>(), &size), IPHLP_NO_ERROR) << count;
+        EXPECT_TRUE(buffer.GuardIntact()) << count;
+        size_t entries = 0;
+        for (const IP_ADDR_STRING* e = &buffer.As<IP_PER_ADAPTER_INFO>()->DnsServerList; e; e = e->Next) ++entries;
+        EXPECT_EQ(entries, count + more) << count;
+    }
 }
 
 TEST(AdapterRecords, LeaseFiles)

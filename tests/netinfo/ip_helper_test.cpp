@@ -8,16 +8,24 @@
 namespace kestrine {
 namespace {
 
+using testing::MakeAdapter;
+using testing::ReportedAdaptersSize;
 using testing::ScriptedProvider;
 
-AdapterData Adapter(uint32_t index, std::vector<AdapterAddress> addresses = {{"192.0.2.1", "255.255.255.0"}})
+// The adapters of a chain, each checked to lie within bytes of its start.
+int ChainLength(const IP_ADAPTER_INFO* first, size_t bytes)
 {
-    AdapterData a;
-    a.index = index;
-    a.name = "eth" + std::to_string(index);
-    a.description = "Adapter " + std::to_string(index);
-    a.addresses = std::move(addresses);
-    return a;
+    const auto* begin = reinterpret_cast<const uint8_t*>(first);
+    const auto inside = [&](const void* p, size_t size) {
+        const auto* at = static_cast<const uint8_t*>(p);
+        return at >= begin && at + size <= begin + bytes;
+    };
+    int n = 0;
+    for (const IP_ADAPTER_INFO* a = first; a; a = a->Next, ++n) {
+        EXPECT_TRUE(inside(a, sizeof *a));
+        for (const IP_ADDR_STRING* e = a->IpAddressList.Next; e; e = e->Next) EXPECT_TRUE(inside(e, sizeof *e));
+    }
+    return n;
 }
 
 class IpHelper : public ::testing::Test {
@@ -29,13 +37,13 @@ protected:
 TEST_F(IpHelper, FirstQueryGrowsOnceThenTheBufferIsReused)
 {
     SetIpHelperLoader(ScriptedProvider::LoadBoth);
-    ScriptedProvider::adapters = {Adapter(1), Adapter(2, {{"198.18.0.1", "255.255.0.0"}, {"198.18.0.2", "255.255.0.0"}})};
+    ScriptedProvider::adapters = {MakeAdapter(1), MakeAdapter(2, {{"198.18.0.1", "255.255.0.0"}, {"198.18.0.2", "255.255.0.0"}})};
     IP_ADAPTER_INFO* first = QueryAdaptersInfo();
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(ScriptedProvider::adapterCalls, 2);
     EXPECT_EQ(ScriptedProvider::buffersSeen[0], nullptr);
     EXPECT_EQ(ScriptedProvider::sizesSeen[0], 0u);
-    EXPECT_EQ(ScriptedProvider::sizesSeen[1], 2 * sizeof(IP_ADAPTER_INFO) + sizeof(IP_ADDR_STRING));
+    EXPECT_EQ(ScriptedProvider::sizesSeen[1], ReportedAdaptersSize(ScriptedProvider::adapters));
     EXPECT_STREQ(first->Next->IpAddressList.Next->IpAddress.String, "198.18.0.2");
 
     IP_ADAPTER_INFO* second = QueryAdaptersInfo();
@@ -44,19 +52,49 @@ TEST_F(IpHelper, FirstQueryGrowsOnceThenTheBufferIsReused)
     EXPECT_EQ(ScriptedProvider::loads, 1);  // loaded once for the process
 }
 
-TEST_F(IpHelper, GrowingBetweenTheTwoCallsGivesNullThenALargerStart)
+TEST_F(IpHelper, ListGrowingBetweenTheTwoCallsStillGivesData)
+{
+    // A veth pair with three addresses each appears between the size call and the retry.
+    SetIpHelperLoader(ScriptedProvider::LoadBoth);
+    const std::vector<AdapterAddress> three = {
+        {"198.18.0.1", "255.255.0.0"}, {"198.18.0.2", "255.255.0.0"}, {"198.18.0.3", "255.255.0.0"}};
+    ScriptedProvider::adapters = {MakeAdapter(1), MakeAdapter(2, three)};
+    ScriptedProvider::growBy = 2;
+    IP_ADAPTER_INFO* first = QueryAdaptersInfo();
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(ScriptedProvider::adapterCalls, 2);  // still exactly one retry
+    EXPECT_EQ(ChainLength(first, ScriptedProvider::sizesSeen[1]), 4);
+    EXPECT_STREQ(first->Next->Next->Next->IpAddressList.Next->Next->IpAddress.String, "198.18.0.3");
+}
+
+TEST_F(IpHelper, PerAdapterListGrowingBetweenTheTwoCallsStillGivesData)
 {
     SetIpHelperLoader(ScriptedProvider::LoadBoth);
-    ScriptedProvider::adapters = {Adapter(1)};
-    ScriptedProvider::growBy = 1;
+    ScriptedProvider::dnsByIndex = {{}, {"192.0.2.53"}};
+    ScriptedProvider::dnsGrowBy = 2;
+    IP_PER_ADAPTER_INFO* info = QueryPerAdapterInfo(1);
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(ScriptedProvider::perAdapterCalls, 2);
+    ASSERT_NE(info->DnsServerList.Next, nullptr);
+    ASSERT_NE(info->DnsServerList.Next->Next, nullptr);
+    EXPECT_EQ(info->DnsServerList.Next->Next->Next, nullptr);
+}
+
+TEST_F(IpHelper, GrowingPastTheHeadroomGivesNullThenALargerStart)
+{
+    SetIpHelperLoader(ScriptedProvider::LoadBoth);
+    ScriptedProvider::adapters = {MakeAdapter(1)};
+    // More adapters than the first call's size can hold, headroom included.
+    ScriptedProvider::growBy = ReportedAdaptersSize(ScriptedProvider::adapters) / sizeof(IP_ADAPTER_INFO);
     EXPECT_EQ(QueryAdaptersInfo(), nullptr);
     EXPECT_EQ(ScriptedProvider::adapterCalls, 2);  // exactly one retry
     ScriptedProvider::growBy = 0;
-    // Three adapters now. The provider is told the buffer's real size (one record), not the
-    // size it last asked for, so it cannot write past the allocation; the buffer grows again.
+    // The list grew twice. The provider is told the buffer's real size (what the first call
+    // asked for), not the size it last asked for, so it cannot write past the allocation;
+    // the buffer grows again.
     ASSERT_NE(QueryAdaptersInfo(), nullptr);
-    EXPECT_EQ(ScriptedProvider::sizesSeen[2], sizeof(IP_ADAPTER_INFO));
-    EXPECT_EQ(ScriptedProvider::sizesSeen[3], 3 * sizeof(IP_ADAPTER_INFO));
+    EXPECT_EQ(ScriptedProvider::sizesSeen[2], ScriptedProvider::sizesSeen[1]);
+    EXPECT_EQ(ScriptedProvider::sizesSeen[3], ReportedAdaptersSize(ScriptedProvider::adapters));
     EXPECT_EQ(ScriptedProvider::adapterCalls, 4);
 }
 
@@ -68,7 +106,7 @@ TEST_F(IpHelper, NoDataAndMissingPiecesGiveNull)
 
     SetIpHelperLoader(ScriptedProvider::LoadWithoutPerAdapter);
     ScriptedProvider::Reset();
-    ScriptedProvider::adapters = {Adapter(1)};
+    ScriptedProvider::adapters = {MakeAdapter(1)};
     ScriptedProvider::dnsByIndex = {{}, {"192.0.2.53"}};
     EXPECT_NE(QueryAdaptersInfo(), nullptr);
     EXPECT_EQ(QueryPerAdapterInfo(1), nullptr);
@@ -86,7 +124,7 @@ TEST_F(IpHelper, NoDataAndMissingPiecesGiveNull)
 TEST_F(IpHelper, PerAdapterQueryHasItsOwnBuffer)
 {
     SetIpHelperLoader(ScriptedProvider::LoadBoth);
-    ScriptedProvider::adapters = {Adapter(1)};
+    ScriptedProvider::adapters = {MakeAdapter(1)};
     ScriptedProvider::dnsByIndex = {{}, {"192.0.2.53", "192.0.2.54", "192.0.2.55"}, {"198.18.0.53"}};
     IP_ADAPTER_INFO* adapters = QueryAdaptersInfo();
     IP_PER_ADAPTER_INFO* one = QueryPerAdapterInfo(1);
