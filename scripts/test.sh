@@ -18,7 +18,7 @@ echo "== decoder fuzzing (libFuzzer, ASan + UBSan) =="
 seeds=build-fuzz/seeds
 rm -rf "$seeds" && mkdir -p "$seeds"
 if [[ -d "$corpus" ]]; then
-  build/kestrine-records "$seeds" "$corpus"/*.pcap "$corpus"/*.pcapng
+  (shopt -s nullglob; captures=("$corpus"/*.pcap "$corpus"/*.pcapng); (( ${#captures[@]} == 0 )) || build/kestrine-records "$seeds" "${captures[@]}")
 fi
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
   -DKESTRINE_FUZZ=ON -DKESTRINE_FUZZ_SEEDS="$PWD/$seeds" >/dev/null

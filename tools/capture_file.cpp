@@ -3,6 +3,8 @@
 
 #include <pcap/pcap.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace kestrine {
@@ -20,6 +22,34 @@ constexpr uint16_t ETHER_TYPE_IPV4 = 0x0800;
 constexpr uint16_t ETHER_TYPE_VLAN = 0x8100;
 
 uint16_t Be16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
+
+// Opens path, standard input for "-", as a capture; on failure returns null with the reason.
+// The file is opened here rather than by libpcap so that the reason does not repeat the path.
+pcap_t* OpenCapture(const char* path, std::string* reason)
+{
+    const bool standardInput = std::strcmp(path, "-") == 0;
+    FILE* file = standardInput ? stdin : std::fopen(path, "rb");
+    if (!file) {
+        *reason = std::strerror(errno);
+        return nullptr;
+    }
+    // libpcap calls an empty file a truncated one; tell it apart by peeking at its first byte.
+    const int first = std::getc(file);
+    pcap_t* capture = nullptr;
+    if (first == EOF) {
+        *reason = std::ferror(file) ? std::strerror(errno) : "empty file";
+    } else {
+        std::ungetc(first, file);
+        // Nanosecond stamps for every file: libpcap scales microsecond files exactly, and the
+        // difference divided by 10^9 equals the microsecond difference divided by 10^6.
+        char message[PCAP_ERRBUF_SIZE] = "";
+        capture = pcap_fopen_offline_with_tstamp_precision(file, PCAP_TSTAMP_PRECISION_NANO, message);
+        if (!capture) *reason = message;
+    }
+    // An opened capture owns the file: pcap_close closes it (standard input excepted).
+    if (!capture && !standardInput) std::fclose(file);
+    return capture;
+}
 
 }  // namespace
 
@@ -59,28 +89,25 @@ int DatagramOffset(int linkType, const uint8_t* frame, uint32_t captured)
     return offset;
 }
 
-bool ForEachDatagram(const char* path, const std::function<void(const PacketRecord&, int32_t)>& visit,
-                     std::string* error)
+ReadOutcome ForEachDatagram(const char* path, const DatagramVisitor& visit, const std::function<void()>& opened)
 {
-    char message[PCAP_ERRBUF_SIZE] = "";
-    // Nanosecond stamps for every file: libpcap scales microsecond files exactly, and the
-    // difference divided by 10^9 equals the microsecond difference divided by 10^6.
-    pcap_t* capture = pcap_open_offline_with_tstamp_precision(path, PCAP_TSTAMP_PRECISION_NANO, message);
+    ReadOutcome outcome;
+    pcap_t* capture = OpenCapture(path, &outcome.reason);
     if (!capture) {
-        *error = message;
-        return false;
+        outcome.end = ReadEnd::CannotOpen;
+        return outcome;
     }
+    if (opened) opened();
     const int linkType = pcap_datalink(capture);
     pcap_pkthdr* header = nullptr;
     const u_char* frame = nullptr;
-    int32_t index = 0;
     double firstSeconds = 0, firstFraction = 0;
     int status;
     while ((status = pcap_next_ex(capture, &header, &frame)) >= 0) {
         if (status == 0) continue;
         const int offset = DatagramOffset(linkType, frame, header->caplen);
         if (offset < 0) continue;
-        if (index == 0) {
+        if (outcome.datagrams == 0) {
             firstSeconds = static_cast<double>(header->ts.tv_sec);
             firstFraction = static_cast<double>(header->ts.tv_usec);
         }
@@ -89,19 +116,19 @@ bool ForEachDatagram(const char* path, const std::function<void(const PacketReco
         record.length = static_cast<int32_t>(header->caplen - static_cast<uint32_t>(offset));
         record.timestamp = static_cast<float>((static_cast<double>(header->ts.tv_sec) - firstSeconds) +
                                               (static_cast<double>(header->ts.tv_usec) - firstFraction) / 1e9);
-        visit(record, index++);
-    }
-    bool ok = true;
-    if (status != PCAP_ERROR_BREAK) {
-        // A file cut inside its last record still yields what came before it.
-        const char* reason = pcap_geterr(capture);
-        if (std::strstr(reason, "truncated") == nullptr) {
-            *error = reason;
-            ok = false;
+        if (!visit(record, outcome.datagrams++)) {
+            outcome.end = ReadEnd::Stopped;
+            break;
         }
     }
+    // PCAP_ERROR_BREAK is the end of the file; PCAP_ERROR a record that could not be read,
+    // whether the file ends inside it or its header is corrupt.
+    if (status == PCAP_ERROR) {
+        outcome.end = ReadEnd::CutShort;
+        outcome.reason = pcap_geterr(capture);
+    }
     pcap_close(capture);
-    return ok;
+    return outcome;
 }
 
 }  // namespace kestrine

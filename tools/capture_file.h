@@ -2,6 +2,7 @@
 // a capture session would have stored them.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -13,10 +14,28 @@ namespace kestrine {
 // carries none (another protocol, an unknown link type, nothing after the link header).
 int DatagramOffset(int linkType, const uint8_t* frame, uint32_t captured);
 
-// Calls visit for every IPv4 datagram of the file with its record and its index among the
-// datagrams taken (from 0). The record's time is the frame's time minus the first taken
-// frame's. Returns false with a one-line error when the file cannot be read.
-bool ForEachDatagram(const char* path, const std::function<void(const PacketRecord&, int32_t)>& visit,
-                     std::string* error);
+// How reading a capture file ended.
+enum class ReadEnd {
+    Complete,    // every record was read
+    Stopped,     // the visitor asked to stop
+    CannotOpen,  // not opened: missing, unreadable, empty or not a capture file; nothing visited
+    CutShort,    // a record could not be read: the file ends inside it or is corrupt there
+};
+
+struct ReadOutcome {
+    ReadEnd end = ReadEnd::Complete;
+    int64_t datagrams = 0;  // datagrams visited
+    std::string reason;     // one line, for CannotOpen and CutShort
+};
+
+// Receives each datagram's record and its index among the datagrams taken (from 0);
+// returns false to stop reading.
+using DatagramVisitor = std::function<bool(const PacketRecord&, int64_t)>;
+
+// Calls visit for every IPv4 datagram of the file; path "-" reads standard input. The
+// record's time is the frame's time minus the first taken frame's. opened, when given, is
+// called once the file has been opened as a capture, before any datagram.
+ReadOutcome ForEachDatagram(const char* path, const DatagramVisitor& visit,
+                            const std::function<void()>& opened = nullptr);
 
 }  // namespace kestrine

@@ -1,12 +1,20 @@
 // kestrine-dump: decodes the IPv4 datagrams of capture files (pcap or pcapng) into the
 // same tree the main window shows for a selected packet, or into the packet list.
 //
-//   kestrine-dump [--summary] FILE...
-//   kestrine-dump --adapters        the interface tree of the configuration dialog
+//   kestrine-dump [--summary] FILE...   FILE - is standard input
+//   kestrine-dump --adapters            the interface tree of the configuration dialog
 //
 // Frames: raw IPv4, Ethernet (also behind one 802.1Q tag), Linux cooked (SLL, SLL2) and
 // BSD loopback/null; other frames are skipped and not counted. Each file's datagrams are
-// indexed from 0 and timed from its first taken frame.
+// indexed from 0 and timed from its first taken frame. With several files, each file's
+// output starts with a line "==> FILE <==".
+//
+// Exit status: 0; 1 when a file could not be opened, was cut short or corrupt part way
+// (what came before it is printed), or standard output could not be written; 2 for a
+// usage error.
+#include <cerrno>
+#include <cinttypes>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -24,40 +32,111 @@ namespace {
 
 constexpr size_t FLUSH_BYTES = 1 << 20;
 
-void Flush(std::string& out)
-{
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    out.clear();
-}
+constexpr const char* USAGE =
+    "usage: kestrine-dump [--summary] FILE...\n"
+    "       kestrine-dump --adapters | --help | --version\n";
 
-bool DumpFile(const char* path, bool summaryOnly, std::string& out)
-{
-    if (summaryOnly) {
-        out.append(SUMMARY_COLUMN_HEADER);
-        out.push_back('\n');
+constexpr const char* HELP =
+    "\n"
+    "Decodes the IPv4 datagrams of pcap and pcapng files; FILE - reads standard input.\n"
+    "\n"
+    "  --summary   one summary line per datagram instead of its detail tree\n"
+    "  --adapters  the interface tree of the configuration dialog\n"
+    "  --help      this text\n"
+    "  --version   the version\n";
+
+// Standard output, gathered in a buffer. The first failed write is kept: it ends the run.
+class Output {
+public:
+    std::string text;
+
+    bool Failed() const { return m_error != 0; }
+
+    // Writes the buffer out; false once a write has failed.
+    bool Flush()
+    {
+        if (Failed()) return false;
+        errno = 0;
+        if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0 ||
+            std::ferror(stdout))
+            m_error = errno != 0 ? errno : EIO;
+        text.clear();
+        return !Failed();
     }
+
+    // Prints a message on standard error, after everything written before it.
+    __attribute__((format(printf, 2, 3))) void Complain(const char* format, ...)
+    {
+        Flush();
+        std::fputs("kestrine-dump: ", stderr);
+        va_list args;
+        va_start(args, format);
+        std::vfprintf(stderr, format, args);
+        va_end(args);
+        std::fputc('\n', stderr);
+    }
+
+    // The exit status: status, or 1 with a message when standard output could not be written.
+    int Close(int status)
+    {
+        if (Flush()) return status;
+        std::fprintf(stderr, "kestrine-dump: write error: %s\n", std::strerror(m_error));
+        return 1;
+    }
+
+private:
+    int m_error = 0;  // errno of the first failed write
+};
+
+const char* DisplayName(const char* path) { return std::strcmp(path, "-") == 0 ? "standard input" : path; }
+
+struct Options {
+    bool summaryOnly = false;
+    bool fileHeaders = false;  // "==> FILE <==" before each file's output
+};
+
+// Dumps one file; false when it could not be opened or read to its end, or output failed.
+// firstHeader is true until a "==> FILE <==" line has been written.
+bool DumpFile(const char* path, const Options& options, bool& firstHeader, Output& out)
+{
     DetailTree tree;
     char line[256];
-    std::string error;
-    const bool ok = ForEachDatagram(
-        path,
-        [&](const PacketRecord& record, int32_t index) {
-            if (summaryOnly) {
-                out.append(line, static_cast<size_t>(FormatSummaryLine(record, index, line, sizeof line)));
-                out.push_back('\n');
-            } else {
-                // As the main window builds it: the summary line, the sections beneath it.
-                tree.Clear();
-                const NodeId top = AddSummaryLine(tree, record, index);
-                AddPacketDetail(tree, record, top);
-                tree.Render(out);
-            }
-            if (out.size() > FLUSH_BYTES) Flush(out);
-        },
-        &error);
-    Flush(out);
-    if (!ok) std::fprintf(stderr, "kestrine-dump: %s: %s\n", path, error.c_str());
-    return ok;
+    const auto opened = [&] {
+        if (options.fileHeaders) {
+            // As head and tail mark files, a blank line between them.
+            if (!firstHeader) out.text.push_back('\n');
+            out.text.append("==> ").append(DisplayName(path)).append(" <==\n");
+            firstHeader = false;
+        }
+        if (options.summaryOnly) {
+            out.text.append(SUMMARY_COLUMN_HEADER);
+            out.text.push_back('\n');
+        }
+    };
+    const auto visit = [&](const PacketRecord& record, int64_t index) {
+        if (options.summaryOnly) {
+            out.text.append(line, static_cast<size_t>(FormatSummaryLine(record, index, line, sizeof line)));
+            out.text.push_back('\n');
+        } else {
+            // As the main window builds it: the summary line, the sections beneath it.
+            tree.Clear();
+            const NodeId top = AddSummaryLine(tree, record, index);
+            AddPacketDetail(tree, record, top);
+            tree.Render(out.text);
+        }
+        return out.text.size() <= FLUSH_BYTES || out.Flush();
+    };
+    const ReadOutcome outcome = ForEachDatagram(path, visit, opened);
+    switch (outcome.end) {
+    case ReadEnd::Complete: return out.Flush();
+    case ReadEnd::Stopped: return false;  // a write failed; Output::Close reports it
+    case ReadEnd::CannotOpen: out.Complain("%s: %s", DisplayName(path), outcome.reason.c_str()); return false;
+    case ReadEnd::CutShort:
+        out.Complain("%s: cut short after %" PRId64 " datagram%s: %s", DisplayName(path), outcome.datagrams,
+                     outcome.datagrams == 1 ? "" : "s", outcome.reason.c_str());
+        return false;
+    }
+    return false;
 }
 
 // Prints each item as it is inserted, two blanks per depth level.
@@ -75,17 +154,16 @@ private:
     std::vector<int> m_depths;  // item i + 1 has depth m_depths[i]
 };
 
-int PrintAdapters()
+void PrintAdapters()
 {
     adapter_info info;
     TextTreeSink sink;
     FillAdapterTree(info, sink, TreeSink::ROOT);
-    return 0;
 }
 
 int Usage()
 {
-    std::fprintf(stderr, "usage: kestrine-dump [--summary] FILE...\n       kestrine-dump --adapters\n");
+    std::fputs(USAGE, stderr);
     return 2;
 }
 
@@ -93,25 +171,48 @@ int Usage()
 
 int main(int argc, char** argv)
 {
-    if (argc == 2 && std::strcmp(argv[1], "--adapters") == 0) return PrintAdapters();
-    bool summaryOnly = false;
+    Output out;
+    Options options;
+    bool adapters = false;
     std::vector<const char*> files;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--summary") == 0) {
-            summaryOnly = true;
-        } else if (std::strcmp(argv[i], "--") == 0) {
+        const char* argument = argv[i];
+        if (std::strcmp(argument, "--summary") == 0) {
+            options.summaryOnly = true;
+        } else if (std::strcmp(argument, "--adapters") == 0) {
+            adapters = true;
+        } else if (std::strcmp(argument, "--help") == 0) {
+            out.text.append(USAGE).append(HELP);
+            return out.Close(0);
+        } else if (std::strcmp(argument, "--version") == 0) {
+            out.text.append("kestrine-dump " KESTRINE_VERSION "\n");
+            return out.Close(0);
+        } else if (std::strcmp(argument, "--") == 0) {
             for (++i; i < argc; ++i) files.push_back(argv[i]);
-        } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
-            std::fprintf(stderr, "kestrine-dump: unknown option %s\n", argv[i]);
+        } else if (argument[0] == '-' && argument[1] != '\0') {
+            std::fprintf(stderr, "kestrine-dump: unknown option %s\n", argument);
             return Usage();
         } else {
-            files.push_back(argv[i]);
+            files.push_back(argument);
         }
     }
+    if (adapters) {
+        if (argc > 2) {
+            std::fprintf(stderr, "kestrine-dump: --adapters takes no arguments\n");
+            return Usage();
+        }
+        PrintAdapters();
+        return out.Close(0);
+    }
     if (files.empty()) return Usage();
-    std::string out;
-    out.reserve(2 * FLUSH_BYTES);
-    bool ok = true;
-    for (const char* path : files) ok = DumpFile(path, summaryOnly, out) && ok;
-    return ok ? 0 : 1;
+
+    options.fileHeaders = files.size() > 1;
+    out.text.reserve(2 * FLUSH_BYTES);
+    int status = 0;
+    bool firstHeader = true;
+    for (const char* path : files) {
+        if (!DumpFile(path, options, firstHeader, out)) status = 1;
+        if (out.Failed()) break;
+    }
+    return out.Close(status);
 }

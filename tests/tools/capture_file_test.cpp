@@ -1,15 +1,25 @@
-// Capture files: which frames become records, their bytes and times; and kestrine-dump's
-// output and exit codes on them.
+// Capture files: which frames become records, their bytes and times, how reading ends; and
+// the output, messages and exit statuses of kestrine-dump and kestrine-records on them.
 #include "capture_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "decode/summary.h"
 
 namespace kestrine {
 namespace {
@@ -55,25 +65,67 @@ Bytes Prefix(Bytes head, const Bytes& tail)
     return head;
 }
 
+std::string Contents(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void Store(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+
+std::string Text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+// A raw IPv4 capture of count datagrams marked 0, 1, ..., a millisecond apart.
+std::string WriteDatagrams(const char* name, int count)
+{
+    std::vector<Frame> frames;
+    for (int i = 0; i < count; ++i) frames.push_back({Datagram(static_cast<uint8_t>(i)), 1, i * 1000});
+    return Write(name, DLT_RAW, frames);
+}
+
+// Overwrites the captured length in the header of record `record` (from 0) of a pcap file in
+// the host's byte order, as Write makes them.
+void SetCapturedLength(const std::string& path, int record, uint32_t captured)
+{
+    std::string bytes = Contents(path);
+    size_t at = 24;  // file header
+    for (int i = 0; i < record; ++i) {
+        uint32_t length;
+        std::memcpy(&length, &bytes[at + 8], sizeof length);
+        at += 16 + length;
+    }
+    ASSERT_LT(at + 12, bytes.size());
+    std::memcpy(&bytes[at + 8], &captured, sizeof captured);
+    Store(path, bytes);
+}
+
 struct Taken {
     std::vector<Bytes> records;
     std::vector<float> times;
-    std::vector<int> indexes;
+    std::vector<int64_t> indexes;
+    ReadOutcome outcome;
 };
 
-Taken Read(const std::string& path)
+// Reads every datagram of path, expecting the read to end as `end`; checks the count and
+// that `opened` comes once, before the first datagram, for a file that opens.
+Taken Read(const std::string& path, ReadEnd end = ReadEnd::Complete)
 {
     Taken t;
-    std::string error;
-    EXPECT_TRUE(ForEachDatagram(
+    int opened = 0;
+    t.outcome = ForEachDatagram(
         path.c_str(),
-        [&](const PacketRecord& r, int32_t index) {
+        [&](const PacketRecord& r, int64_t index) {
+            EXPECT_EQ(opened, 1);
             t.records.emplace_back(r.data, r.data + r.length);
             t.times.push_back(r.timestamp);
             t.indexes.push_back(index);
+            return true;
         },
-        &error))
-        << error;
+        [&] { ++opened; });
+    EXPECT_EQ(static_cast<int>(t.outcome.end), static_cast<int>(end)) << path << ": " << t.outcome.reason;
+    EXPECT_EQ(opened, end == ReadEnd::CannotOpen ? 0 : 1) << path;
+    EXPECT_EQ(t.outcome.datagrams, static_cast<int64_t>(t.records.size())) << path;
+    EXPECT_EQ(t.outcome.reason.empty(), end == ReadEnd::Complete) << path << ": " << t.outcome.reason;
     return t;
 }
 
@@ -90,7 +142,7 @@ TEST(CaptureFile, EthernetWithAndWithoutVlanTag)
     ASSERT_EQ(t.records.size(), 2u);
     EXPECT_EQ(t.records[0], Datagram(1));
     EXPECT_EQ(t.records[1], Datagram(3));
-    EXPECT_EQ(t.indexes, (std::vector<int>{0, 1}));
+    EXPECT_EQ(t.indexes, (std::vector<int64_t>{0, 1}));
     unlink(path.c_str());
 }
 
@@ -144,38 +196,178 @@ TEST(CaptureFile, TimesCountFromTheFirstTakenFrame)
     EXPECT_EQ(b.times[1], 0.5f);
 }
 
-TEST(CaptureFile, UnreadableFileIsAnError)
+TEST(CaptureFile, FilesThatCannotBeOpened)
 {
-    std::string error;
-    EXPECT_FALSE(ForEachDatagram("/nonexistent/file.pcap", [](const PacketRecord&, int32_t) {}, &error));
-    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(Read("/nonexistent/file.pcap", ReadEnd::CannotOpen).outcome.reason, std::strerror(ENOENT));
+    EXPECT_EQ(Read(::testing::TempDir(), ReadEnd::CannotOpen).outcome.reason, std::strerror(EISDIR));
+
+    const std::string path = TempPath("notcapture");
+    Store(path, "");
+    EXPECT_EQ(Read(path, ReadEnd::CannotOpen).outcome.reason, "empty file");
+    // libpcap's reason, which must not repeat the path: the caller names the file.
+    Store(path, "not a capture file at all");
+    EXPECT_EQ(Read(path, ReadEnd::CannotOpen).outcome.reason.find(path), std::string::npos);
+    unlink(path.c_str());
+
+    // A capture without records opens and is read to its end.
+    EXPECT_TRUE(Read(Write("norecords", DLT_EN10MB, {})).records.empty());
 }
 
-// Runs kestrine-dump; its exit status and standard output.
-int Dump(const std::string& arguments, std::string* out)
+TEST(CaptureFile, ACorruptOrCutRecordEndsTheReadAfterTheDatagramsBeforeIt)
 {
-    const std::string command = std::string(KESTRINE_DUMP) + " " + arguments + " 2>/dev/null";
-    FILE* pipe = popen(command.c_str(), "r");
-    char chunk[4096];
-    size_t n;
-    out->clear();
-    while ((n = fread(chunk, 1, sizeof chunk, pipe)) > 0) out->append(chunk, n);
-    const int status = pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    // The fourth of five records claims more bytes than the file has left.
+    const auto corrupt = WriteDatagrams("corrupt", 5);
+    SetCapturedLength(corrupt, 3, 8192);
+    const Taken a = Read(corrupt, ReadEnd::CutShort);
+    EXPECT_EQ(a.records, (std::vector<Bytes>{Datagram(0), Datagram(1), Datagram(2)}));
+    EXPECT_NE(a.outcome.reason.find("8192"), std::string::npos) << a.outcome.reason;
+    unlink(corrupt.c_str());
+
+    // The file ends inside the last record's bytes, then inside its header.
+    const auto cut = WriteDatagrams("cut", 3);
+    const std::string whole = Contents(cut);
+    for (const size_t dropped : {size_t{3}, Datagram(0).size() + 5}) {
+        Store(cut, whole.substr(0, whole.size() - dropped));
+        EXPECT_EQ(Read(cut, ReadEnd::CutShort).records, (std::vector<Bytes>{Datagram(0), Datagram(1)})) << dropped;
+    }
+    unlink(cut.c_str());
+}
+
+TEST(CaptureFile, TheVisitorCanStopTheRead)
+{
+    const auto path = WriteDatagrams("stop", 4);
+    int visited = 0;
+    const ReadOutcome outcome = ForEachDatagram(path.c_str(), [&](const PacketRecord&, int64_t index) {
+        ++visited;
+        return index < 1;
+    });
+    EXPECT_EQ(static_cast<int>(outcome.end), static_cast<int>(ReadEnd::Stopped));
+    EXPECT_EQ(outcome.datagrams, 2);
+    EXPECT_EQ(visited, 2);
+    unlink(path.c_str());
+}
+
+enum class Sink {
+    Captured,    // a file, read back into Result::out
+    Full,        // /dev/full: every write fails with ENOSPC
+    ClosedPipe,  // a pipe whose reader is gone; SIGPIPE is ignored, so writes fail with EPIPE
+};
+
+struct RunOptions {
+    std::string input;             // standard input, through a pipe
+    Sink output = Sink::Captured;  // standard output
+    bool mergeErrors = false;      // standard error into standard output, as 2>&1
+};
+
+RunOptions Input(std::string bytes)
+{
+    RunOptions options;
+    options.input = std::move(bytes);
+    return options;
+}
+
+RunOptions Output(Sink sink)
+{
+    RunOptions options;
+    options.output = sink;
+    return options;
+}
+
+RunOptions MergedErrors()
+{
+    RunOptions options;
+    options.mergeErrors = true;
+    return options;
+}
+
+struct Result {
+    int status = -1;  // exit status, or 128 + the signal that ended the program
+    std::string out;
+    std::string err;
+};
+
+// Runs program with arguments and waits for it.
+Result Execute(const char* program, const std::vector<std::string>& arguments, const RunOptions& options = {})
+{
+    const std::string outPath = TempPath("stdout"), errPath = TempPath("stderr");
+    std::vector<char*> argv{const_cast<char*>(program)};
+    for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+
+    int input[2], output[2];
+    if (pipe(input) != 0 || pipe(output) != 0) {
+        ADD_FAILURE() << "pipe: " << std::strerror(errno);
+        return {};
+    }
+    // Inputs are small: they fit in the pipe before the program reads them.
+    EXPECT_EQ(write(input[1], options.input.data(), options.input.size()),
+              static_cast<ssize_t>(options.input.size()));
+    close(input[1]);
+    close(output[0]);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int out = options.output == Sink::Captured ? open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600)
+                        : options.output == Sink::Full   ? open("/dev/full", O_WRONLY)
+                                                         : output[1];
+        const int err = options.mergeErrors ? out : open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(input[0], STDIN_FILENO);
+        dup2(out, STDOUT_FILENO);
+        dup2(err, STDERR_FILENO);
+        signal(SIGPIPE, SIG_IGN);
+        execv(program, argv.data());
+        _exit(127);
+    }
+    close(input[0]);
+    close(output[1]);
+    Result run;
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid) {
+        ADD_FAILURE() << "fork or wait: " << std::strerror(errno);
+        return run;
+    }
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.out = Contents(outPath);
+    run.err = Contents(errPath);
+    unlink(outPath.c_str());
+    unlink(errPath.c_str());
+    return run;
+}
+
+Result Dump(const std::vector<std::string>& arguments, const RunOptions& options = {})
+{
+    return Execute(KESTRINE_DUMP, arguments, options);
+}
+
+using Arguments = std::vector<std::string>;
+
+Arguments With(Arguments arguments, const std::string& last)
+{
+    arguments.push_back(last);
+    return arguments;
+}
+
+// The two ways of printing: detail trees, summary lines.
+const Arguments MODES[] = {{}, {"--summary"}};
+
+// What kestrine-dump prints for path alone, which must succeed.
+std::string DumpAlone(const Arguments& mode, const std::string& path)
+{
+    const Result run = Dump(With(mode, path));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    return run.out;
 }
 
 TEST(DumpTool, TreeAndSummaryOutput)
 {
     Bytes udp = Datagram(0x41);
     const auto path = Write("dump", DLT_RAW, {{udp, 3, 0}, {Bytes(udp.begin(), udp.begin() + 12), 3, 500000}});
-    std::string out;
-    ASSERT_EQ(Dump("--summary " + path, &out), 0);
-    EXPECT_EQ(out,
+    EXPECT_EQ(DumpAlone({"--summary"}, path),
               "Index    Time-Stamp  Size  Proto  Src IP Address   Dst IP Address    Information\n"
               "    0      0.000000    28  UDP    192.0.2.1        198.51.100.7      DNS            \n"
               "    1      0.500000    12  UDP    ?                ?                                \n");
 
-    ASSERT_EQ(Dump(path, &out), 0);
+    const std::string out = DumpAlone({}, path);
     EXPECT_EQ(out.substr(0, out.find("  Ip Header\n")),
               "    0      0.000000    28  UDP    192.0.2.1        198.51.100.7      DNS            \n");
     EXPECT_NE(out.find("  UDP Header\n    Src Port  0x0035 (53)\n    Dst Port  0x0401 (1025)  \n"), std::string::npos);
@@ -186,15 +378,199 @@ TEST(DumpTool, TreeAndSummaryOutput)
     unlink(path.c_str());
 }
 
-TEST(DumpTool, ExitStatuses)
+TEST(DumpTool, ACorruptRecordEndsTheFileWithAMessageAfterTheDatagramsBeforeIt)
 {
-    std::string out;
-    EXPECT_EQ(Dump("", &out), 2);
-    EXPECT_EQ(Dump("--bogus x.pcap", &out), 2);
-    EXPECT_EQ(Dump("/nonexistent/file.pcap", &out), 1);
-    const auto empty = Write("empty", DLT_EN10MB, {});
-    EXPECT_EQ(Dump(empty, &out), 0);
-    EXPECT_EQ(out, "");
+    for (const int at : {1, 3}) {
+        const auto before = WriteDatagrams("before", at);
+        const auto corrupt = WriteDatagrams("corrupt", 5);
+        SetCapturedLength(corrupt, at, 8192);
+        const std::string reason = Read(corrupt, ReadEnd::CutShort).outcome.reason;
+        const std::string message = "kestrine-dump: " + corrupt + ": cut short after " + std::to_string(at) +
+                                    (at == 1 ? " datagram: " : " datagrams: ") + reason + "\n";
+        for (const Arguments& mode : MODES) {
+            const std::string printed = DumpAlone(mode, before);
+            const Result run = Dump(With(mode, corrupt));
+            EXPECT_EQ(run.status, 1);
+            EXPECT_EQ(run.out, printed);
+            EXPECT_EQ(run.err, message);
+            // Standard output comes out before the message.
+            EXPECT_EQ(Dump(With(mode, corrupt), MergedErrors()).out, printed + message);
+        }
+        unlink(before.c_str());
+        unlink(corrupt.c_str());
+    }
+}
+
+TEST(DumpTool, AWriteErrorEndsTheRunWithAMessage)
+{
+    const auto path = WriteDatagrams("written", 3);
+    const struct {
+        Sink sink;
+        int error;
+    } cases[] = {{Sink::Full, ENOSPC}, {Sink::ClosedPipe, EPIPE}};
+    for (const auto& c : cases) {
+        const std::string message = std::string("kestrine-dump: write error: ") + std::strerror(c.error) + "\n";
+        // No file after the failed write is opened: the missing one gets no message.
+        for (const Arguments& arguments : {Arguments{path, path, "/nonexistent/file.pcap"},
+                                           Arguments{"--summary", path, "/nonexistent/file.pcap"},
+                                           Arguments{"--help"}, Arguments{"--version"}}) {
+            const Result run = Dump(arguments, Output(c.sink));
+            EXPECT_EQ(run.status, 1) << arguments[0];
+            EXPECT_EQ(run.err, message) << arguments[0];
+        }
+    }
+    unlink(path.c_str());
+}
+
+TEST(DumpTool, AFileThatCannotBeOpenedGetsOneMessageAndNoOutput)
+{
+    const std::string empty = TempPath("zero");
+    Store(empty, "");
+    const struct {
+        std::string path;
+        std::string reason;
+    } cases[] = {{"/nonexistent/file.pcap", std::strerror(ENOENT)}, {empty, "empty file"}};
+    for (const auto& c : cases) {
+        for (const Arguments& mode : MODES) {
+            const Result run = Dump(With(mode, c.path));
+            EXPECT_EQ(run.status, 1);
+            EXPECT_EQ(run.out, "");
+            EXPECT_EQ(run.err, "kestrine-dump: " + c.path + ": " + c.reason + "\n");
+        }
+    }
+    unlink(empty.c_str());
+
+    // A capture without records is no error: the column header alone, or nothing.
+    const auto none = Write("norecords", DLT_EN10MB, {});
+    EXPECT_EQ(DumpAlone({"--summary"}, none), std::string(SUMMARY_COLUMN_HEADER) + "\n");
+    EXPECT_EQ(DumpAlone({}, none), "");
+    unlink(none.c_str());
+}
+
+TEST(DumpTool, SeveralFilesEachStartWithTheirName)
+{
+    const auto a = WriteDatagrams("a", 2);
+    const auto b = WriteDatagrams("b", 1);
+    const std::string missing = "/nonexistent/file.pcap";
+    for (const Arguments& mode : MODES) {
+        const std::string expected =
+            "==> " + a + " <==\n" + DumpAlone(mode, a) + "\n==> " + b + " <==\n" + DumpAlone(mode, b);
+        const Result run = Dump(With(With(mode, a), b));
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.out, expected);
+
+        // Files that cannot be opened get no name line; the blank line separates printed files.
+        const Result partly = Dump(With(With(With(With(mode, missing), a), missing), b));
+        EXPECT_EQ(partly.status, 1);
+        EXPECT_EQ(partly.out, expected);
+
+        const Result piped = Dump(With(With(mode, a), "-"), Input(Contents(b)));
+        EXPECT_EQ(piped.out, "==> " + a + " <==\n" + DumpAlone(mode, a) + "\n==> standard input <==\n" +
+                                 DumpAlone(mode, b));
+    }
+    unlink(a.c_str());
+    unlink(b.c_str());
+}
+
+TEST(DumpTool, DashReadsStandardInput)
+{
+    const auto path = WriteDatagrams("stdin", 3);
+    for (const Arguments& mode : MODES) {
+        const Result run = Dump(With(mode, "-"), Input(Contents(path)));
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(run.out, DumpAlone(mode, path));
+    }
+    const Result nothing = Dump({"-"});
+    EXPECT_EQ(nothing.status, 1);
+    EXPECT_EQ(nothing.err, "kestrine-dump: standard input: empty file\n");
+    unlink(path.c_str());
+}
+
+TEST(DumpTool, UsageHelpAndVersion)
+{
+    const Result help = Dump({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.err, "");
+    EXPECT_EQ(help.out.rfind("usage: kestrine-dump [--summary] FILE...\n", 0), 0u) << help.out;
+    EXPECT_NE(help.out.find("--adapters"), std::string::npos);
+
+    const Result version = Dump({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "kestrine-dump " KESTRINE_VERSION "\n");
+
+    // Usage errors: the usage lines of --help on standard error, status 2.
+    const std::string usage = help.out.substr(0, help.out.find("\n\n") + 1);
+    const struct {
+        Arguments arguments;
+        std::string message;
+    } cases[] = {
+        {{}, ""},
+        {{"--bogus", "x.pcap"}, "kestrine-dump: unknown option --bogus\n"},
+        {{"--adapters", "x.pcap"}, "kestrine-dump: --adapters takes no arguments\n"},
+        {{"--summary", "--adapters"}, "kestrine-dump: --adapters takes no arguments\n"},
+    };
+    for (const auto& c : cases) {
+        const Result run = Dump(c.arguments);
+        EXPECT_EQ(run.status, 2) << c.message;
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, c.message + usage);
+    }
+}
+
+// A fresh empty directory.
+std::string Directory(const char* name)
+{
+    const std::string path = TempPath(name);
+    std::filesystem::remove_all(path);
+    std::filesystem::create_directory(path);
+    return path;
+}
+
+TEST(RecordsTool, WritesEachDatagramToItsOwnFile)
+{
+    const auto seeds = Directory("seeds");
+    const auto a = WriteDatagrams("ra", 2);
+    const auto b = Write("rb", DLT_RAW, {{Datagram(7), 1, 0}});
+    const Result run = Execute(KESTRINE_RECORDS, {seeds, a, b});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, "3 records\n");
+    EXPECT_EQ(Contents(seeds + "/record-0"), Text(Datagram(0)));
+    EXPECT_EQ(Contents(seeds + "/record-1"), Text(Datagram(1)));
+    EXPECT_EQ(Contents(seeds + "/record-2"), Text(Datagram(7)));
+    std::filesystem::remove_all(seeds);
+    unlink(a.c_str());
+    unlink(b.c_str());
+}
+
+TEST(RecordsTool, ReportsWhatItCannotReadOrWrite)
+{
+    const auto seeds = Directory("seeds");
+    const auto path = WriteDatagrams("rc", 3);
+
+    // An unreadable file is reported; the others are still read.
+    const Result unreadable = Execute(KESTRINE_RECORDS, {seeds, "/nonexistent/file.pcap", path});
+    EXPECT_EQ(unreadable.status, 1);
+    EXPECT_EQ(unreadable.err, std::string("kestrine-records: /nonexistent/file.pcap: ") + std::strerror(ENOENT) + "\n");
+    EXPECT_EQ(unreadable.out, "3 records\n");
+
+    // The first record that cannot be written ends the run.
+    const Result unwritable = Execute(KESTRINE_RECORDS, {"/nonexistent/dir", path, path});
+    EXPECT_EQ(unwritable.status, 1);
+    EXPECT_EQ(unwritable.err, std::string("kestrine-records: /nonexistent/dir/record-0: ") + std::strerror(ENOENT) + "\n");
+    EXPECT_EQ(unwritable.out, "0 records\n");
+
+    // A file cut short gives the datagrams before the cut, with a warning.
+    const std::string whole = Contents(path);
+    Store(path, whole.substr(0, whole.size() - 3));
+    const Result cut = Execute(KESTRINE_RECORDS, {seeds, path});
+    EXPECT_EQ(cut.status, 0);
+    EXPECT_EQ(cut.err.rfind("kestrine-records: " + path + ": cut short after 2 datagrams: ", 0), 0u) << cut.err;
+    EXPECT_EQ(cut.out, "2 records\n");
+
+    std::filesystem::remove_all(seeds);
+    unlink(path.c_str());
 }
 
 }  // namespace
