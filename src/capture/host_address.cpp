@@ -1,6 +1,7 @@
-// Portable parts of address handling: dotted-quad parsing and formatting.
+// Portable parts of address handling: resolution rules, dotted-quad parsing and formatting.
 #include "capture/host_address.h"
 
+#include "capture/host_lookup.h"
 #include "common/text_format.h"
 
 #include <cstdlib>
@@ -33,6 +34,44 @@ uint32_t ParseDottedQuad(const char* text)
     uint32_t v = static_cast<uint32_t>(parts[0]);
     for (int i = 1; i < 4; ++i) v = (v << 8) | static_cast<uint32_t>(parts[i]);
     return v;
+}
+
+void CopyHostName(char (&target)[128], const char* name)
+{
+    const size_t n = strnlen(name, sizeof target - 1);
+    std::memcpy(target, name, n);
+    target[n] = '\0';
+}
+
+bool HostAddress::Resolve(const char* name, uint16_t port)
+{
+    // The platform's text-to-address call gives all ones for this text as for no address.
+    if (std::strcmp(name, "255.255.255.255") == 0) {
+        m_valid = false;
+        return false;
+    }
+    std::memset(&m_sockaddr, 0, sizeof m_sockaddr);
+    in_addr address{};
+    const int error = LookUpHost(name, &address, m_name);
+    if (error != 0) {
+        m_error = error;
+        m_valid = false;
+        return false;
+    }
+    m_sockaddr.sin_family = AF_INET;
+    m_sockaddr.sin_port = htons(port);
+    m_sockaddr.sin_addr = address;
+    m_valid = true;
+    return true;
+}
+
+bool HostAddress::FromLocalHost(uint16_t port)
+{
+    char name[256] = {};
+    LocalHostName(name);
+    if (!Resolve(name, port)) return false;
+    m_sockaddr.sin_addr = PreferredLocalAddress(m_sockaddr.sin_addr);
+    return true;
 }
 
 bool HostAddress::FromInteger(uint32_t address, uint16_t port)

@@ -9,20 +9,13 @@
 #include <cstring>
 #include <string>
 
-#include "capture/host_address.h"
+#include "capture/host_lookup.h"
 
 namespace kestrine {
 
 bool StartNetworking() { return true; }
 
 namespace {
-
-void CopyName(char (&target)[128], const char* name)
-{
-    const size_t n = strnlen(name, sizeof target - 1);  // cut at 127 characters
-    std::memcpy(target, name, n);
-    target[n] = '\0';
-}
 
 // Name of the interface that carries the IPv4 default route, "" when none.
 std::string DefaultRouteInterface()
@@ -63,14 +56,8 @@ in_addr_t NetworkInterfaceAddress()
 
 }  // namespace
 
-bool HostAddress::Resolve(const char* name, uint16_t port)
+int LookUpHost(const char* name, in_addr* address, char (&officialName)[128])
 {
-    if (std::strcmp(name, "255.255.255.255") == 0) {
-        m_valid = false;
-        return false;
-    }
-    std::memset(&m_sockaddr, 0, sizeof m_sockaddr);
-
     const in_addr_t numeric = inet_addr(name);
     if (numeric != INADDR_NONE) {
         // A dotted address is known without a lookup; the reverse lookup only supplies a name.
@@ -80,42 +67,37 @@ bool HostAddress::Resolve(const char* name, uint16_t port)
         char host[NI_MAXHOST];
         const bool named = getnameinfo(reinterpret_cast<sockaddr*>(&probe), sizeof probe, host, sizeof host,
                                        nullptr, 0, NI_NAMEREQD) == 0;
-        CopyName(m_name, named ? host : name);
-        m_sockaddr.sin_addr.s_addr = numeric;
-    } else {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_flags = AI_CANONNAME;
-        addrinfo* found = nullptr;
-        const int error = getaddrinfo(name, nullptr, &hints, &found);
-        if (error != 0 || !found) {
-            m_error = error != 0 ? error : EAI_NONAME;
-            m_valid = false;
-            return false;
-        }
-        CopyName(m_name, found->ai_canonname ? found->ai_canonname : name);
-        m_sockaddr.sin_addr = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
-        freeaddrinfo(found);
+        CopyHostName(officialName, named ? host : name);
+        address->s_addr = numeric;
+        return 0;
     }
-    m_sockaddr.sin_family = AF_INET;
-    m_sockaddr.sin_port = htons(port);
-    m_valid = true;
-    return true;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_flags = AI_CANONNAME;
+    addrinfo* found = nullptr;
+    const int error = getaddrinfo(name, nullptr, &hints, &found);
+    if (error != 0 || !found) return error != 0 ? error : EAI_NONAME;
+    CopyHostName(officialName, found->ai_canonname ? found->ai_canonname : name);
+    *address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
+    freeaddrinfo(found);
+    return 0;
+}
+
+void LocalHostName(char (&name)[256])
+{
+    if (gethostname(name, sizeof name - 1) != 0) name[0] = '\0';
+    name[sizeof name - 1] = '\0';
 }
 
 // Debian-like systems map the host's own name to a loopback address; capturing there by
 // default would see only local traffic. So a loopback answer is replaced by the address of
 // the network interface that carries the default route (else the first one that is up).
-bool HostAddress::FromLocalHost(uint16_t port)
+in_addr PreferredLocalAddress(in_addr resolved)
 {
-    char name[256] = {};
-    if (gethostname(name, sizeof name - 1) != 0) name[0] = '\0';
-    if (!Resolve(name, port)) return false;
-    if ((ntohl(m_sockaddr.sin_addr.s_addr) >> 24) == 127) {
-        const in_addr_t network = NetworkInterfaceAddress();
-        if (network != 0) m_sockaddr.sin_addr.s_addr = network;
-    }
-    return true;
+    if ((ntohl(resolved.s_addr) >> 24) != 127) return resolved;
+    const in_addr_t network = NetworkInterfaceAddress();
+    if (network != 0) resolved.s_addr = network;
+    return resolved;
 }
 
 }  // namespace kestrine
