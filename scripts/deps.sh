@@ -8,8 +8,8 @@ packages=(
   libpcap-dev                               # offline dump tool and capture-file tests
   clang libclang-rt-14-dev                  # fuzzing target
   iproute2 tcpdump                          # network namespaces in tests; benchmark peer
+  qt6-base-dev fonts-dejavu-core            # the window and its tests; a fixed-pitch font
 )
-[[ "${1:-}" == "--gui" ]] && packages+=(qt6-base-dev)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -2,7 +2,7 @@
 # Builds the program into build/ and starts it. Capturing needs root (CAP_NET_RAW).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh --gui
+scripts/deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)"
 if [[ -x build/kestrine ]]; then

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds everything into build/ and runs every test; fuzzes the decoders for a minute
-# (clang, libFuzzer with ASan+UBSan, build-fuzz/); then builds the unit tests with
-# AddressSanitizer and UndefinedBehaviorSanitizer into build-asan/ and runs them too.
+# Builds everything into build/ and runs every test; fuzzes the decoders for a minute and
+# the licence's RTF reader for 20 seconds (clang, libFuzzer with ASan+UBSan, build-fuzz/);
+# then builds the unit and dialog tests with AddressSanitizer and UndefinedBehaviorSanitizer
+# into build-asan/ and runs them too.
 # Tests that capture for real need root; without it they skip with a message.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,7 +15,7 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
-echo "== decoder fuzzing (libFuzzer, ASan + UBSan) =="
+echo "== fuzzing: decoders and RTF reader (libFuzzer, ASan + UBSan) =="
 seeds=build-fuzz/seeds
 rm -rf "$seeds" && mkdir -p "$seeds"
 if [[ -d "$corpus" ]]; then
@@ -29,4 +30,4 @@ echo "== sanitizer build (ASan + UBSan) =="
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTRINE_SANITIZE=ON -DKESTRINE_BENCH=OFF >/dev/null
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir build-asan --output-on-failure -j "$jobs" -L unit
+  ctest --test-dir build-asan --output-on-failure -j "$jobs" -L "unit|ui"

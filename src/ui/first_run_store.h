@@ -1,0 +1,45 @@
+// The per-user store of the one value the program keeps between runs, "FirstRun", and the
+// first-run decision. On Windows the registry key of the current user; elsewhere a small
+// file in the registry's export syntax under the user's configuration folder. Free of the
+// UI toolkit, so both platform sides are tested without a display.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kestrine {
+
+inline constexpr const char* FIRST_RUN_KEY = "Software\\Harvoll\\Kestrine";
+inline constexpr const char* FIRST_RUN_VALUE = "FirstRun";
+
+class FirstRunStore {
+public:
+    FirstRunStore() = default;
+    ~FirstRunStore() { Close(); }
+    FirstRunStore(const FirstRunStore&) = delete;
+    FirstRunStore& operator=(const FirstRunStore&) = delete;
+
+    // Creates or opens the store for reading and writing; false when that fails.
+    bool Open();
+    // A 32-bit value stored as such; false when missing, of another type or unreadable.
+    bool ReadDword(const char* name, uint32_t* value);
+    // Stores a 32-bit value, keeping every other value; false when the write fails.
+    bool WriteDword(const char* name, uint32_t value);
+    void Close();
+
+private:
+#ifdef _WIN32
+    void* m_key = nullptr;  // HKEY
+#else
+    std::string m_folder;   // the store's folder, once opened
+    std::string m_path;     // the store's file
+    bool m_open = false;
+#endif
+};
+
+// The first-run decision: opens the store (on failure: false, nothing shown); when
+// "FirstRun" cannot be read as a 32-bit value or is 0, writes 1 and returns true, so the
+// caller shows the About box after the value is written.
+bool TakeFirstRun(FirstRunStore& store);
+
+}  // namespace kestrine

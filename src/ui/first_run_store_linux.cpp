@@ -1,0 +1,262 @@
+// The first-run store outside Windows: the file $XDG_CONFIG_HOME/Harvoll/Kestrine (or
+// $HOME/.config/...), one value a line in the registry's export syntax:
+//   "FirstRun"=dword:00000001
+//   "Name"="text"
+// Value names compare without regard to ASCII case, as in the registry. A file that is not
+// a regular file, is too large or holds a line of another form is unreadable as a whole:
+// every read fails and the next write replaces it. Writes go to a temporary file in the same
+// folder, synced and renamed over the store, so the store is always either old or new.
+#include "ui/first_run_store.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace kestrine {
+namespace {
+
+constexpr const char* VENDOR_FOLDER = "Harvoll";
+constexpr const char* STORE_FILE = "Kestrine";
+constexpr mode_t FOLDER_MODE = 0700;
+constexpr size_t MAX_STORE_BYTES = 64 * 1024;
+constexpr std::string_view DWORD_PREFIX = "dword:";
+constexpr size_t DWORD_DIGITS = 8;
+
+struct ValueLine {
+    std::string name;   // unescaped
+    std::string value;  // everything after '='
+    std::string text;   // the line as found, without its line break
+};
+
+// The configuration folder; XDG_CONFIG_HOME when set to an absolute path (the XDG rule:
+// a relative one is ignored), else $HOME/.config; empty when neither is usable.
+std::string ConfigBase()
+{
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg && xdg[0] == '/') return xdg;
+    const char* home = std::getenv("HOME");
+    if (home && home[0] == '/') return std::string(home) + "/.config";
+    return {};
+}
+
+bool IsDirectory(const std::string& path)
+{
+    struct stat s {};
+    return stat(path.c_str(), &s) == 0 && S_ISDIR(s.st_mode);
+}
+
+// mkdir -p with FOLDER_MODE for every folder created.
+bool MakeFolders(const std::string& path)
+{
+    for (size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+        const std::string prefix = path.substr(0, end);
+        if (!prefix.empty() && prefix.back() != '/' && mkdir(prefix.c_str(), FOLDER_MODE) != 0
+            && errno != EEXIST && !IsDirectory(prefix))
+            return false;
+        if (end == std::string::npos) break;
+    }
+    return IsDirectory(path);
+}
+
+bool SameName(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+        if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
+}
+
+// `"name"=value`, the name with \" and \\ escaped; nullopt for any other form.
+std::optional<ValueLine> ParseLine(std::string_view line)
+{
+    if (line.empty() || line[0] != '"' || line.find('\0') != std::string_view::npos) return {};
+    ValueLine parsed;
+    size_t i = 1;
+    for (;; ++i) {
+        if (i >= line.size()) return {};
+        if (line[i] == '"') break;
+        if (line[i] == '\\' && ++i >= line.size()) return {};
+        parsed.name += line[i];
+    }
+    if (++i >= line.size() || line[i] != '=' || i + 1 >= line.size()) return {};
+    parsed.value = line.substr(i + 1);
+    parsed.text = line;
+    return parsed;
+}
+
+std::string FormatName(std::string_view name)
+{
+    std::string quoted = "\"";
+    for (const char c : name) {
+        if (c == '"' || c == '\\') quoted += '\\';
+        quoted += c;
+    }
+    return quoted + '"';
+}
+
+std::optional<uint32_t> ParseDword(std::string_view value)
+{
+    if (value.substr(0, DWORD_PREFIX.size()) != DWORD_PREFIX) return {};
+    const std::string_view digits = value.substr(DWORD_PREFIX.size());
+    if (digits.size() != DWORD_DIGITS) return {};
+    uint32_t result = 0;
+    for (const char c : digits) {
+        uint32_t digit = 0;
+        if (c >= '0' && c <= '9') digit = uint32_t(c - '0');
+        else if (c >= 'a' && c <= 'f') digit = uint32_t(c - 'a' + 10);
+        else if (c >= 'A' && c <= 'F') digit = uint32_t(c - 'A' + 10);
+        else return {};
+        result = result << 4 | digit;
+    }
+    return result;
+}
+
+std::string FormatDword(std::string_view name, uint32_t value)
+{
+    char digits[DWORD_DIGITS + 1];
+    std::snprintf(digits, sizeof digits, "%08x", static_cast<unsigned>(value));
+    return FormatName(name) + "=" + std::string(DWORD_PREFIX) + digits;
+}
+
+// The value lines of the store; nullopt when the file is missing (a dangling symlink
+// included) or unreadable as a whole, which both mean no values. O_NONBLOCK and fstat keep
+// a FIFO from blocking the read.
+std::optional<std::vector<ValueLine>> LoadStore(const std::string& path)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return {};
+    std::string text;
+    struct stat s {};
+    bool ok = fstat(fd, &s) == 0 && S_ISREG(s.st_mode) && size_t(s.st_size) <= MAX_STORE_BYTES;
+    if (ok) {
+        char chunk[4096];
+        for (;;) {
+            const ssize_t n = read(fd, chunk, sizeof chunk);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) ok = false;
+            if (n <= 0) break;
+            text.append(chunk, size_t(n));
+            if (text.size() > MAX_STORE_BYTES) {  // grew since fstat
+                ok = false;
+                break;
+            }
+        }
+    }
+    close(fd);
+    if (!ok) return {};
+
+    std::vector<ValueLine> lines;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string_view line(text.data() + start, end - start);
+        start = end + 1;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (line.find_first_not_of(" \t") == std::string_view::npos) continue;
+        auto parsed = ParseLine(line);
+        if (!parsed) return {};
+        lines.push_back(std::move(*parsed));
+    }
+    return lines;
+}
+
+bool WriteAll(int fd, std::string_view text)
+{
+    while (!text.empty()) {
+        const ssize_t n = write(fd, text.data(), text.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        text.remove_prefix(size_t(n));
+    }
+    return true;
+}
+
+// Replaces the file at path by text: a temporary file in folder, synced, renamed over it.
+bool ReplaceFile(const std::string& folder, const std::string& path, std::string_view text)
+{
+    std::string temp = folder + "/." + STORE_FILE + ".XXXXXX";
+    const int fd = mkstemp(temp.data());
+    if (fd < 0) return false;
+    bool ok = WriteAll(fd, text) && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    if (ok) ok = rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok) {
+        unlink(temp.c_str());
+        return false;
+    }
+    // The rename itself is durable only once the folder is synced; best effort.
+    const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        fsync(dir);
+        close(dir);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool FirstRunStore::Open()
+{
+    Close();
+    const std::string base = ConfigBase();
+    if (base.empty()) return false;
+    const std::string folder = base + "/" + VENDOR_FOLDER;
+    if (!MakeFolders(folder) || access(folder.c_str(), W_OK | X_OK) != 0) return false;
+    m_folder = folder;
+    m_path = folder + "/" + STORE_FILE;
+    m_open = true;
+    return true;
+}
+
+bool FirstRunStore::ReadDword(const char* name, uint32_t* value)
+{
+    if (!m_open || !name || !value) return false;
+    const auto lines = LoadStore(m_path);
+    if (!lines) return false;
+    const ValueLine* found = nullptr;
+    for (const ValueLine& line : *lines)
+        if (SameName(line.name, name)) found = &line;  // the last one wins, as on import
+    if (!found) return false;
+    const auto dword = ParseDword(found->value);
+    if (!dword) return false;
+    *value = *dword;
+    return true;
+}
+
+bool FirstRunStore::WriteDword(const char* name, uint32_t value)
+{
+    if (!m_open || !name) return false;
+    // A missing or unreadable store is replaced by one holding only the new value.
+    const auto lines = LoadStore(m_path).value_or(std::vector<ValueLine>{});
+    const std::string written = FormatDword(name, value);
+    std::string text;
+    bool replaced = false;
+    for (const ValueLine& line : lines) {
+        if (!SameName(line.name, name)) {
+            text += line.text + '\n';
+        } else if (!replaced) {  // the first takes the new value, duplicates go
+            text += written + '\n';
+            replaced = true;
+        }
+    }
+    if (!replaced) text += written + '\n';
+    return ReplaceFile(m_folder, m_path, text);
+}
+
+void FirstRunStore::Close()
+{
+    m_open = false;
+    m_folder.clear();
+    m_path.clear();
+}
+
+}  // namespace kestrine

@@ -1,0 +1,38 @@
+// Font mapping for the dialog templates.
+#include "ui/fonts.h"
+
+#include <QApplication>
+#include <QFontDatabase>
+#include <QFontInfo>
+
+#include <cstring>
+
+namespace kestrine {
+
+namespace {
+
+bool IsFixedPitchFace(const char* face)
+{
+    return std::strcmp(face, "Fixedsys") == 0 || std::strcmp(face, "Courier New") == 0;
+}
+
+}  // namespace
+
+QFont TemplateFont(const char* face, int pointSize)
+{
+    QFont font;
+    if (IsFixedPitchFace(face)) {
+        // Columns of the summary lines must stand under each other: insist on fixed pitch,
+        // falling back to the font the installer provides when the system font is not.
+        font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        font.setStyleHint(QFont::Monospace);
+        font.setFixedPitch(true);
+        if (!QFontInfo(font).fixedPitch()) font.setFamilies({QStringLiteral("DejaVu Sans Mono"), QStringLiteral("monospace")});
+    } else {
+        font = QApplication::font();
+    }
+    font.setPointSize(pointSize);
+    return font;
+}
+
+}  // namespace kestrine

@@ -1,0 +1,135 @@
+// Tree views, the DetailTree model and the adapter tree sink.
+#include "ui/tree_views.h"
+
+#include <QHeaderView>
+
+#include "decode/section_states.h"
+
+namespace kestrine {
+
+void ConfigureTreeView(QTreeView* view)
+{
+    view->setHeaderHidden(true);
+    view->setRootIsDecorated(true);  // expand buttons and lines at the root
+    view->setItemsExpandable(true);
+    view->setDragEnabled(false);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setMouseTracking(true);  // track-select: the item under the pointer is highlighted
+    view->setAttribute(Qt::WA_Hover);
+    view->setExpandsOnDoubleClick(false);  // a double click is the dialog's own command
+    view->setUniformRowHeights(true);
+    view->setTextElideMode(Qt::ElideNone);
+    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    view->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    view->header()->setStretchLastSection(false);
+}
+
+void DetailTreeModel::BeginRebuild()
+{
+    beginResetModel();
+    m_tree.Clear();
+    m_children.clear();
+    m_rows.clear();
+}
+
+void DetailTreeModel::EndRebuild()
+{
+    // Node ids grow in insertion order and lines are only appended, so walking the nodes
+    // in id order lists every parent's children in their order.
+    const auto size = static_cast<NodeId>(m_tree.Size());
+    m_children.assign(static_cast<size_t>(size) + 1, {});
+    m_rows.assign(static_cast<size_t>(size), 0);
+    for (NodeId node = 0; node < size; ++node) {
+        std::vector<NodeId>& siblings = m_children[static_cast<size_t>(m_tree.Parent(node) + 1)];
+        m_rows[static_cast<size_t>(node)] = static_cast<int>(siblings.size());
+        siblings.push_back(node);
+    }
+    endResetModel();
+}
+
+const std::vector<NodeId>& DetailTreeModel::ChildrenOf(NodeId node) const
+{
+    static const std::vector<NodeId> none;
+    const auto slot = static_cast<size_t>(node + 1);
+    return slot < m_children.size() ? m_children[slot] : none;
+}
+
+NodeId DetailTreeModel::Node(const QModelIndex& index) const
+{
+    return index.isValid() ? static_cast<NodeId>(index.internalId()) : NO_NODE;
+}
+
+QModelIndex DetailTreeModel::IndexOf(NodeId node) const
+{
+    if (node < 0 || static_cast<size_t>(node) >= m_rows.size()) return {};
+    return createIndex(m_rows[static_cast<size_t>(node)], 0, static_cast<quintptr>(node));
+}
+
+QModelIndex DetailTreeModel::index(int row, int column, const QModelIndex& parent) const
+{
+    const std::vector<NodeId>& children = ChildrenOf(Node(parent));
+    if (column != 0 || row < 0 || static_cast<size_t>(row) >= children.size()) return {};
+    return createIndex(row, 0, static_cast<quintptr>(children[static_cast<size_t>(row)]));
+}
+
+QModelIndex DetailTreeModel::parent(const QModelIndex& child) const
+{
+    const NodeId node = Node(child);
+    return node == NO_NODE ? QModelIndex() : IndexOf(m_tree.Parent(node));
+}
+
+int DetailTreeModel::rowCount(const QModelIndex& parent) const
+{
+    if (parent.isValid() && parent.column() != 0) return 0;
+    return static_cast<int>(ChildrenOf(Node(parent)).size());
+}
+
+int DetailTreeModel::columnCount(const QModelIndex&) const { return 1; }
+
+QVariant DetailTreeModel::data(const QModelIndex& index, int role) const
+{
+    const NodeId node = Node(index);
+    if (node == NO_NODE) return {};
+    if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole) {
+        const std::string_view text = m_tree.Text(node);
+        return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+    }
+    if (role == ITEM_DATA_ROLE) return static_cast<qulonglong>(m_tree.Tag(node));
+    return {};
+}
+
+void ApplyExpandedFlags(QTreeView* view, const DetailTreeModel& model)
+{
+    const DetailTree& tree = model.Tree();
+    for (NodeId node = 0; node < static_cast<NodeId>(tree.Size()); ++node)
+        if (tree.Expanded(node)) view->expand(model.IndexOf(node));
+}
+
+TreeSink::Item ItemModelTreeSink::InsertItem(const char* text, Item parent)
+{
+    auto* item = new QStandardItem(QString::fromLatin1(text));
+    item->setEditable(false);
+    QStandardItem* under = parent == ROOT ? m_model->invisibleRootItem() : reinterpret_cast<QStandardItem*>(parent);
+    under->appendRow(item);
+    return reinterpret_cast<Item>(item);
+}
+
+void ConnectTreeHandlers(QTreeView* view, TreeHandlers handlers)
+{
+    if (handlers.selectionChanged && view->selectionModel()) {
+        QObject::connect(view->selectionModel(), &QItemSelectionModel::currentChanged, view,
+                         [f = handlers.selectionChanged](const QModelIndex&, const QModelIndex&) { f(); });
+    }
+    if (handlers.doubleClicked) {
+        QObject::connect(view, &QTreeView::doubleClicked, view, [f = handlers.doubleClicked](const QModelIndex&) { f(); });
+    }
+    if (handlers.itemExpanded) {
+        QObject::connect(view, &QTreeView::expanded, view,
+                         [f = handlers.itemExpanded](const QModelIndex& item) { f(item, EXPAND_EXPAND); });
+        QObject::connect(view, &QTreeView::collapsed, view,
+                         [f = handlers.itemExpanded](const QModelIndex& item) { f(item, EXPAND_COLLAPSE); });
+    }
+}
+
+}  // namespace kestrine

@@ -1,0 +1,73 @@
+// Tree views as the dialogs use them: expand buttons, lines at the root, track-select; a
+// model over a DetailTree (nothing copied into widget items), a TreeSink that fills the
+// adapter tree, and the notifications with the expand action codes (1 collapse, 2 expand).
+#pragma once
+
+#include <QAbstractItemModel>
+#include <QStandardItemModel>
+#include <QTreeView>
+
+#include <functional>
+#include <vector>
+
+#include "decode/detail_tree.h"
+#include "netinfo/adapter_info.h"
+
+namespace kestrine {
+
+// The role of an item's 32-bit data value: a section tag, or 0.
+inline constexpr int ITEM_DATA_ROLE = Qt::UserRole;
+
+void ConfigureTreeView(QTreeView* view);
+
+// Shows a DetailTree. The owner fills Tree() between BeginRebuild and EndRebuild; texts
+// are 8-bit and shown as Latin-1.
+class DetailTreeModel final : public QAbstractItemModel {
+public:
+    explicit DetailTreeModel(QObject* parent = nullptr) : QAbstractItemModel(parent) {}
+
+    DetailTree& Tree() { return m_tree; }
+    const DetailTree& Tree() const { return m_tree; }
+    // Empties the tree; views see an empty model until EndRebuild.
+    void BeginRebuild();
+    void EndRebuild();
+
+    NodeId Node(const QModelIndex& index) const;
+    QModelIndex IndexOf(NodeId node) const;
+
+    QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
+    QModelIndex parent(const QModelIndex& child) const override;
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+
+private:
+    const std::vector<NodeId>& ChildrenOf(NodeId node) const;
+
+    DetailTree m_tree;
+    std::vector<std::vector<NodeId>> m_children;  // [node + 1]: children in order; [0]: top level
+    std::vector<int> m_rows;                      // row of each node under its parent
+};
+
+// Expands, in the view, every node whose expanded flag the decoders set.
+void ApplyExpandedFlags(QTreeView* view, const DetailTreeModel& model);
+
+// Inserts the adapter tree's items into a standard item model (texts only, no data).
+class ItemModelTreeSink final : public TreeSink {
+public:
+    explicit ItemModelTreeSink(QStandardItemModel* model) : m_model(model) {}
+    Item InsertItem(const char* text, Item parent) override;
+
+private:
+    QStandardItemModel* m_model;
+};
+
+// What a dialog wants to hear from a tree view. Connect after the view has its model.
+struct TreeHandlers {
+    std::function<void()> selectionChanged;
+    std::function<void()> doubleClicked;
+    std::function<void(const QModelIndex& item, int action)> itemExpanded;  // 1 collapse, 2 expand
+};
+void ConnectTreeHandlers(QTreeView* view, TreeHandlers handlers);
+
+}  // namespace kestrine

@@ -1,0 +1,239 @@
+// The configuration dialog against the current session: exchange, limits, protocol and
+// Enable boxes, rules, rebinding, and the only way out.
+#include "ui/configure_dialog.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStandardItemModel>
+#include <QTest>
+#include <QTreeView>
+#include <gtest/gtest.h>
+
+#include "tests/support/netns.h"
+#include "tests/ui/ui_test_util.h"
+#include "ui/dialog_template.h"
+#include "ui/ip_address_control.h"
+
+namespace kestrine {
+namespace {
+
+using testing::CurrentSession;
+using testing::MessageBoxRecorder;
+
+class ConfigureDialog : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_dialog.m_interfaceAddress = 0x0A000001;  // 10.0.0.1
+        m_window = m_dialog.Open();
+        m_window->show();
+        m_window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(m_window));
+    }
+    void TearDown() override { m_dialog.Close(); }
+
+    template <typename T>
+    T* Get(int id) const
+    {
+        T* control = ControlAs<T>(m_window, id);
+        EXPECT_NE(control, nullptr) << id;
+        return control;
+    }
+    QString Text(int id) const { return Get<QLineEdit>(id)->text(); }
+    // Types into a limit field and leaves it, as the user does.
+    void TypeAndLeave(int id, const QString& text)
+    {
+        QLineEdit* edit = Get<QLineEdit>(id);
+        edit->setFocus();
+        edit->selectAll();
+        QTest::keyClicks(edit, text);
+        Get<QCheckBox>(IDC_UDP)->setFocus();
+        QApplication::processEvents();
+    }
+    QString RuleText() const { return Get<QPlainTextEdit>(IDC_RULE_TEXT)->toPlainText(); }
+
+    CurrentSession m_session;
+    CConfigureDlg m_dialog;
+    QDialog* m_window = nullptr;
+};
+
+TEST_F(ConfigureDialog, FirstOpeningShowsTheDefaults)
+{
+    EXPECT_EQ(m_window->windowTitle(), "Configure Capture");
+    EXPECT_EQ(Text(IDC_PACKETS), "1000");
+    EXPECT_EQ(Text(IDC_SECONDS), "3600");
+    EXPECT_EQ(Text(IDC_KILOBYTES), "100");
+    for (int id : {IDC_UDP, IDC_ICMP, IDC_IGMP, IDC_TCP}) EXPECT_TRUE(Get<QCheckBox>(id)->isChecked()) << id;
+    EXPECT_FALSE(Get<QCheckBox>(IDC_OTHER)->isChecked());
+    EXPECT_FALSE(Get<QCheckBox>(IDC_FILTER_ENABLE)->isChecked());
+    EXPECT_EQ(RuleText(), "<ipfilter action=\"capture\" dir=\"both\" ip=\"0.0.0.0\" netmask=\"0.0.0.0\" />");
+    EXPECT_EQ(Get<QComboBox>(IDC_RULE_ACTION)->currentText(), "Capture IP");
+    EXPECT_EQ(Get<QComboBox>(IDC_RULE_DIRECTION)->currentText(), "Src or Dst Addr");
+    EXPECT_EQ(Get<QComboBox>(IDC_RULE_ACTION)->count(), 4);
+    EXPECT_EQ(Get<IpAddressControl>(IDC_LISTEN_ADDRESS)->Address(), 0x0A000001u);
+    EXPECT_FALSE(Get<IpAddressControl>(IDC_LISTEN_ADDRESS)->isEnabled());
+    EXPECT_EQ(Get<IpAddressControl>(IDC_RULE_ADDRESS)->Address(), 0x0A000001u);
+    EXPECT_EQ(Get<IpAddressControl>(IDC_RULE_MASK)->Address(), 0xFFFFFFFFu);
+    EXPECT_TRUE(Get<QCheckBox>(IDC_UDP)->hasFocus());
+}
+
+TEST_F(ConfigureDialog, LeavingALimitFieldClampsStoresAndShowsIt)
+{
+    MessageBoxRecorder boxes;
+    TypeAndLeave(IDC_PACKETS, "0");
+    EXPECT_EQ(Text(IDC_PACKETS), "  1");
+    EXPECT_EQ(g_session->m_packetLimit, 1);
+    TypeAndLeave(IDC_PACKETS, "99999");
+    EXPECT_EQ(Text(IDC_PACKETS), "8096");
+    EXPECT_EQ(m_dialog.m_packets, 8096u);
+    TypeAndLeave(IDC_KILOBYTES, "5000");
+    EXPECT_EQ(Text(IDC_KILOBYTES), "1024");
+    TypeAndLeave(IDC_SECONDS, "100000");
+    EXPECT_EQ(Text(IDC_SECONDS), "100000");
+    EXPECT_EQ(g_session->m_secondsLimit, 100000);
+    TypeAndLeave(IDC_PACKETS, "-5");
+    EXPECT_EQ(Text(IDC_PACKETS), "  1");
+    TypeAndLeave(IDC_PACKETS, "12abc");
+    EXPECT_EQ(Text(IDC_PACKETS), " 12");
+    EXPECT_EQ(g_session->m_packetLimit, 12);
+    EXPECT_TRUE(boxes.Boxes().empty());
+
+    // No number: told, and the previous value comes back.
+    TypeAndLeave(IDC_SECONDS, "abc");
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    EXPECT_EQ(boxes.Boxes()[0].text, "Please enter a positive integer.");
+    EXPECT_EQ(boxes.Boxes()[0].caption, ApplicationTitle());
+    EXPECT_EQ(Text(IDC_SECONDS), "100000");
+    EXPECT_EQ(g_session->m_secondsLimit, 100000);
+}
+
+TEST_F(ConfigureDialog, BoxesWriteTheirSwitchesOnlyWhenClicked)
+{
+    // Before the OTHER box is clicked the session keeps other protocols.
+    EXPECT_TRUE(g_session->m_keepOther);
+    QTest::mouseClick(Get<QCheckBox>(IDC_OTHER), Qt::LeftButton);
+    EXPECT_TRUE(g_session->m_keepOther);
+    QTest::mouseClick(Get<QCheckBox>(IDC_OTHER), Qt::LeftButton);
+    EXPECT_FALSE(g_session->m_keepOther);
+    QTest::mouseClick(Get<QCheckBox>(IDC_TCP), Qt::LeftButton);
+    EXPECT_FALSE(g_session->m_keepTcp);
+    EXPECT_TRUE(g_session->m_keepUdp);
+    EXPECT_EQ(m_dialog.m_tcp, 0);
+
+    // Enable switches filtering; Apply does not.
+    QTest::mouseClick(Get<QPushButton>(IDC_APPLY), Qt::LeftButton);
+    EXPECT_FALSE(g_session->m_filterEnabled);
+    QTest::mouseClick(Get<QCheckBox>(IDC_FILTER_ENABLE), Qt::LeftButton);
+    EXPECT_TRUE(g_session->m_filterEnabled);
+}
+
+TEST_F(ConfigureDialog, ApplyBuildsShowsAndInstallsTheRule)
+{
+    Get<IpAddressControl>(IDC_RULE_ADDRESS)->SetAddress(0x0A010203);  // 10.1.2.3
+    Get<IpAddressControl>(IDC_RULE_MASK)->SetAddress(0xFFFF0000);
+    QTest::mouseClick(Get<QPushButton>(IDC_APPLY), Qt::LeftButton);
+    EXPECT_EQ(RuleText(), "<ipfilter act=\"capture\" dir=\"both\" ip=\"10.1.2.3\" mask=\"255.255.255.255\" />");
+    EXPECT_EQ(Get<IpAddressControl>(IDC_RULE_ADDRESS)->Address(), 0x0A010203u);
+    EXPECT_EQ(Get<IpAddressControl>(IDC_RULE_MASK)->Address(), 0xFFFFFFFFu);
+
+    Get<QComboBox>(IDC_RULE_ACTION)->setCurrentIndex(2);  // Capture Net
+    Get<IpAddressControl>(IDC_RULE_MASK)->SetAddress(0xFFFF0000);
+    QTest::mouseClick(Get<QPushButton>(IDC_APPLY), Qt::LeftButton);
+    EXPECT_EQ(Get<IpAddressControl>(IDC_RULE_ADDRESS)->Address(), 0x0A010000u);
+
+    Get<QComboBox>(IDC_RULE_ACTION)->setCurrentIndex(3);  // Ignore Net
+    Get<QComboBox>(IDC_RULE_DIRECTION)->setCurrentIndex(1);
+    Get<IpAddressControl>(IDC_RULE_ADDRESS)->SetAddress(0xC0A8014D);  // 192.168.1.77
+    Get<IpAddressControl>(IDC_RULE_MASK)->SetAddress(0xFFFFFF00);
+    QTest::mouseClick(Get<QPushButton>(IDC_APPLY), Qt::LeftButton);
+    const QString second = "<ipfilter act=\"ignore\" dir=\"dst\" ip=\"192.168.1.0\" mask=\"255.255.255.0\" />";
+    EXPECT_EQ(RuleText(), second);  // only the last rule stands
+    EXPECT_EQ(QString::fromStdString(FormatFilterRule(g_session->m_filter)), second);
+    EXPECT_EQ(QString::fromStdString(m_dialog.m_filterText), second);
+}
+
+TEST_F(ConfigureDialog, DoneIsTheOnlyWayOut)
+{
+    MessageBoxRecorder boxes;
+    QTest::keyClick(m_window, Qt::Key_Escape);
+    QTest::keyClick(m_window, Qt::Key_Return);
+    m_window->close();
+    QApplication::processEvents();
+    EXPECT_TRUE(m_window->isVisible());
+
+    Get<QLineEdit>(IDC_KILOBYTES)->setText("abc");  // typed without leaving the field
+    m_dialog.OnDone();
+    EXPECT_TRUE(m_window->isVisible());
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    EXPECT_TRUE(Get<QLineEdit>(IDC_KILOBYTES)->hasFocus());
+    EXPECT_EQ(Get<QLineEdit>(IDC_KILOBYTES)->selectedText(), "abc");
+
+    Get<QLineEdit>(IDC_KILOBYTES)->setText("50");
+    QTest::mouseClick(Get<QPushButton>(IDC_DONE), Qt::LeftButton);
+    EXPECT_FALSE(m_window->isVisible());
+    EXPECT_EQ(m_window->result(), QDialog::Accepted);
+    EXPECT_EQ(m_dialog.m_kilobytes, 50u);
+}
+
+// Puts a line into the adapter tree, selects it and double-clicks it.
+void DoubleClickLine(QDialog* window, const QString& text)
+{
+    auto* tree = ControlAs<QTreeView>(window, IDC_INTERFACES);
+    auto* model = static_cast<QStandardItemModel*>(tree->model());
+    auto* item = new QStandardItem(text);
+    model->appendRow(item);
+    tree->setCurrentIndex(item->index());
+    tree->scrollTo(item->index());
+    const QPoint at = tree->visualRect(item->index()).center();
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, at);  // the first click selects
+    QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, at);
+}
+
+TEST_F(ConfigureDialog, LinesWithoutAnAddressAndUnboundAddressesChangeNothing)
+{
+    MessageBoxRecorder boxes;
+    CaptureSession* before = g_session;
+    DoubleClickLine(m_window, "IP Addresses");
+    DoubleClickLine(m_window, "DHCP Server: 198.18.0.1");
+    EXPECT_TRUE(boxes.Boxes().empty());
+    DoubleClickLine(m_window, "198.18.77.1 - Mask: 255.255.255.0");  // no interface holds it
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    EXPECT_EQ(boxes.Boxes()[0].text, "Could not bind to the specified address!");
+    EXPECT_EQ(boxes.Boxes()[0].caption, "Error");
+    EXPECT_EQ(boxes.Boxes()[0].icon, MessageIcon::Stop);
+    EXPECT_EQ(g_session, before);
+    EXPECT_EQ(m_dialog.m_interfaceAddress, 0x0A000001u);
+    EXPECT_EQ(Get<IpAddressControl>(IDC_LISTEN_ADDRESS)->Address(), 0x0A000001u);
+}
+
+TEST_F(ConfigureDialog, ARebindingKeepsWhatTheDialogShows)
+{
+    if (!testnet::EnterPrivateNamespace()) GTEST_SKIP() << testnet::WhyNot();
+    MessageBoxRecorder boxes;
+    QTest::mouseClick(Get<QCheckBox>(IDC_FILTER_ENABLE), Qt::LeftButton);
+    Get<IpAddressControl>(IDC_RULE_ADDRESS)->SetAddress(0x7F000001);
+    QTest::mouseClick(Get<QPushButton>(IDC_APPLY), Qt::LeftButton);
+    TypeAndLeave(IDC_PACKETS, "50");
+    CaptureSession* before = g_session;
+
+    DoubleClickLine(m_window, "127.0.0.1 - Mask: 255.0.0.0");
+    EXPECT_TRUE(boxes.Boxes().empty());
+    ASSERT_NE(g_session, before);
+    EXPECT_TRUE(g_session->m_ready);
+    EXPECT_EQ(m_dialog.m_interfaceAddress, 0x7F000001u);
+    EXPECT_EQ(Get<IpAddressControl>(IDC_LISTEN_ADDRESS)->Address(), 0x7F000001u);
+    EXPECT_EQ(g_session->m_packetLimit, 50);
+    EXPECT_EQ(g_session->m_kilobyteLimit, 100);
+    EXPECT_EQ(g_session->m_secondsLimit, 3600);
+    EXPECT_FALSE(g_session->m_keepOther);  // the unchecked OTHER box holds for the new session
+    EXPECT_TRUE(g_session->m_keepUdp);
+    EXPECT_TRUE(g_session->m_filterEnabled);
+    EXPECT_EQ(FormatFilterRule(g_session->m_filter), m_dialog.m_filterText);
+}
+
+}  // namespace
+}  // namespace kestrine
