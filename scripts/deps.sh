@@ -9,6 +9,8 @@ packages=(
   clang libclang-rt-14-dev                  # fuzzing target
   iproute2 tcpdump                          # network namespaces in tests; benchmark peer
   qt6-base-dev fonts-dejavu-core            # the window and its tests; a fixed-pitch font
+  libcap2-bin                               # setcap: capture rights for build/kestrine
+  dpkg-dev file desktop-file-utils          # the Debian package (cpack, shlibdeps) and its test
 )
 
 missing=()

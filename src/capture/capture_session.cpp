@@ -9,6 +9,7 @@
 #endif
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <new>
 
@@ -143,6 +144,9 @@ void CaptureSession::Capture()
     // Held in double: the stopwatch counts from process start, and a float start would
     // quantise every time stamp to milliseconds after a day of uptime.
     const double start = g_stopwatch.Elapsed();
+    m_startWallClockNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                             std::chrono::system_clock::now().time_since_epoch())
+                             .count();
     // A capture goes on from the records already stored (none after Reset), so entries
     // stay back to back and a new datagram never overwrites bytes an older entry points to.
     uint8_t* w = m_buffer ? m_buffer + m_bytesCaptured : nullptr;

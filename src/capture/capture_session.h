@@ -61,6 +61,10 @@ public:
     PacketRecord* m_index = nullptr;
     int32_t m_bufferSize = 0;
     uint8_t* m_buffer = nullptr;
+    // Wall-clock time at which the last capture began, in nanoseconds since 1970: the time
+    // stamps count from here when the packets are saved. Written by the capture thread
+    // before anything is stored; read once the capture has finished.
+    int64_t m_startWallClockNs = 0;
     bool m_keepUdp = true;
     bool m_keepIcmp = true;
     bool m_keepIgmp = true;

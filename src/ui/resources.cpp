@@ -20,10 +20,14 @@ void EnsureResources()
 
 QIcon ProgramIcon()
 {
-    EnsureResources();
-    QIcon icon;
-    icon.addFile(QStringLiteral(":/kestrine/icon-32.png"), QSize(32, 32));
-    icon.addFile(QStringLiteral(":/kestrine/icon-16.png"), QSize(16, 16));
+    // One icon for every window: each new icon would cache its own pixmaps again.
+    static const QIcon icon = [] {
+        EnsureResources();
+        QIcon loaded;
+        loaded.addFile(QStringLiteral(":/kestrine/icon-32.png"), QSize(32, 32));
+        loaded.addFile(QStringLiteral(":/kestrine/icon-16.png"), QSize(16, 16));
+        return loaded;
+    }();
     return icon;
 }
 

@@ -1,0 +1,68 @@
+# Installation, the Debian package (cpack -G DEB in the build directory) and their checks.
+# The program's files come with the kestrine target (absent when KESTRINE_GUI is off).
+include(GNUInstallDirs)
+
+set(KESTRINE_PACKAGE_GUI OFF)
+if(TARGET kestrine)
+  set(KESTRINE_PACKAGE_GUI ON)
+  install(TARGETS kestrine RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/kestrine.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  foreach(size 16 32)
+    install(FILES ${PROJECT_SOURCE_DIR}/src/ui/resources/kestrine-${size}.png
+      DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps RENAME kestrine.png)
+  endforeach()
+endif()
+install(TARGETS kestrine-dump RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+set(KESTRINE_PACKAGE_MAINTAINER "Harvoll <kestrine@harvoll.example>" CACHE STRING
+  "Maintainer field of the Debian package")
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME kestrine)
+set(CPACK_PACKAGE_VENDOR Harvoll)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "desktop packet capture for IPv4")
+# Wrapped by hand: the control file keeps the lines as they are.
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+  "Kestrine captures the IPv4 datagrams that pass one local network interface,"
+  "lists one summary line per packet while the capture runs, and decodes a"
+  "selected packet into a tree: IP header, TCP, UDP, ICMP, IGMP and a hex/text"
+  "dump of the rest. Members of the group kestrine may capture."
+  ""
+  "kestrine-dump decodes pcap and pcapng files the same way.")
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${KESTRINE_PACKAGE_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The shared-library scan adds Qt 6 and libpcap to these.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+if(KESTRINE_PACKAGE_GUI)
+  # postinst: the group kestrine, root:kestrine 0750 and cap_net_raw on /usr/bin/kestrine.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, libcap2-bin")
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/postinst)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+endif()
+include(CPack)
+
+# Builds the package into a scratch directory and inspects it; only where both tools exist.
+find_program(KESTRINE_DPKG_DEB dpkg-deb)
+if(KESTRINE_DPKG_DEB AND CMAKE_CPACK_COMMAND)
+  add_test(NAME package
+    COMMAND ${PROJECT_SOURCE_DIR}/tests/packaging/check_package.sh
+            ${CMAKE_CPACK_COMMAND} ${CMAKE_BINARY_DIR} ${PROJECT_VERSION} ${KESTRINE_PACKAGE_GUI})
+  set_tests_properties(package PROPERTIES LABELS package TIMEOUT 180)
+endif()
+
+# The rights the postinst grants are the ones capture needs: a session as nobody with only
+# cap_net_raw (root only; skipped otherwise).
+if(CMAKE_SYSTEM_NAME STREQUAL Linux)
+  add_executable(kestrine-capture-probe ${PROJECT_SOURCE_DIR}/tests/packaging/capture_rights_probe.cpp)
+  target_link_libraries(kestrine-capture-probe PRIVATE kestrine_capture)
+  target_compile_options(kestrine-capture-probe PRIVATE ${KESTRINE_WARNINGS})
+  add_test(NAME capture_rights
+    COMMAND ${PROJECT_SOURCE_DIR}/tests/packaging/check_capture_rights.sh $<TARGET_FILE:kestrine-capture-probe>)
+  set_tests_properties(capture_rights PROPERTIES LABELS package SKIP_RETURN_CODE 77 TIMEOUT 60)
+endif()

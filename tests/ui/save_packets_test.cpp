@@ -1,0 +1,488 @@
+// Saved captures: read back as the same datagrams, summaries and detail trees; the file
+// header and record stamps; refusals and failed writes that leave nothing behind.
+#include "ui/save_packets.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "capture_file.h"
+#include "decode/detail_tree.h"
+#include "decode/packet_detail.h"
+#include "decode/summary.h"
+
+namespace kestrine {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint32_t NANOSECOND_MAGIC = 0xa1b23c4d;
+constexpr uint32_t LINK_TYPE_RAW = 101;
+constexpr size_t FILE_HEADER_BYTES = 24;
+constexpr size_t RECORD_HEADER_BYTES = 16;
+constexpr int64_t NANOSECONDS_PER_SECOND = 1000000000;
+// Close to a whole second, so that most records carry into the next one.
+constexpr int64_t START_NS = 1700000000999999500;
+
+constexpr uint8_t PROTOCOL_ICMP = 1;
+constexpr uint8_t PROTOCOL_TCP = 6;
+constexpr uint8_t PROTOCOL_UDP = 17;
+constexpr uint8_t TCP_SYN = 0x02;
+constexpr uint8_t TCP_PSH = 0x08;
+constexpr uint8_t TCP_ACK = 0x10;
+
+// An IPv4 datagram from 192.0.2.1 to 198.51.100.7 around a transport header and payload.
+Bytes Ipv4(uint8_t protocol, const Bytes& transport)
+{
+    const size_t total = 20 + transport.size();
+    const uint8_t header[20] = {0x45, 0, static_cast<uint8_t>(total >> 8), static_cast<uint8_t>(total), 0x12, 0x34, 0x40,
+                                0, 64, protocol, 0, 0, 192, 0, 2, 1, 198, 51, 100, 7};
+    Bytes d(total);
+    std::copy(std::begin(header), std::end(header), d.begin());
+    std::copy(transport.begin(), transport.end(), d.begin() + 20);
+    return d;
+}
+
+Bytes Udp(uint16_t source, uint16_t destination, size_t payload)
+{
+    const size_t length = 8 + payload;
+    Bytes u = {static_cast<uint8_t>(source >> 8), static_cast<uint8_t>(source),
+               static_cast<uint8_t>(destination >> 8), static_cast<uint8_t>(destination),
+               static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length), 0, 0};
+    for (size_t i = 0; i < payload; ++i) u.push_back(static_cast<uint8_t>('a' + i % 26));
+    return Ipv4(PROTOCOL_UDP, u);
+}
+
+Bytes Tcp(uint16_t source, uint16_t destination, uint8_t flags)
+{
+    return Ipv4(PROTOCOL_TCP, {static_cast<uint8_t>(source >> 8), static_cast<uint8_t>(source),
+                               static_cast<uint8_t>(destination >> 8), static_cast<uint8_t>(destination), 0x01, 0x02,
+                               0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x50, flags, 0xFF, 0xFF, 0, 0, 0, 0, 'G', 'E', 'T'});
+}
+
+Bytes IcmpEcho() { return Ipv4(PROTOCOL_ICMP, {8, 0, 0, 0, 0x00, 0x01, 0x00, 0x07, 'p', 'i', 'n', 'g'}); }
+
+struct Sample {
+    Bytes bytes;
+    float timestamp;
+};
+
+// The packets saved by most tests: every protocol the list shows, a record cut short of its
+// headers, a long one; times that are not whole nanoseconds, the first not zero.
+std::vector<Sample> Samples()
+{
+    const Bytes udp = Udp(53, 1025, 12);
+    return {{udp, 0.3f},
+            {Tcp(1025, 80, TCP_SYN | TCP_ACK), 0.3000004f},
+            {IcmpEcho(), 1.75f},
+            {Bytes(udp.begin(), udp.begin() + 12), 2.123457f},
+            {Tcp(80, 1025, TCP_PSH | TCP_ACK), 7.000001f},
+            {Udp(5000, 5001, 1400 - 28), 61.0078125f}};
+}
+
+// Records pointing into samples, as a session's index points into its buffer.
+std::vector<PacketRecord> Records(const std::vector<Sample>& samples)
+{
+    std::vector<PacketRecord> records;
+    for (const Sample& s : samples)
+        records.push_back({s.bytes.data(), static_cast<int32_t>(s.bytes.size()), s.timestamp});
+    return records;
+}
+
+std::string Contents(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void Store(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+
+uint32_t U32(const std::string& bytes, size_t at)
+{
+    uint32_t value = 0;
+    std::memcpy(&value, bytes.data() + at, sizeof value);  // libpcap writes the host's order
+    return value;
+}
+
+struct FileRecord {
+    uint32_t seconds;
+    uint32_t nanoseconds;
+    uint32_t captured;
+    uint32_t length;
+    Bytes bytes;
+};
+
+struct PcapFile {
+    uint32_t magic = 0;
+    uint32_t snapshot = 0;
+    uint32_t linkType = 0;
+    std::vector<FileRecord> records;
+};
+
+// Parses a pcap file by hand, independently of libpcap's reader.
+PcapFile Parse(const std::string& path)
+{
+    const std::string bytes = Contents(path);
+    PcapFile file;
+    EXPECT_GE(bytes.size(), FILE_HEADER_BYTES) << path;
+    if (bytes.size() < FILE_HEADER_BYTES) return file;
+    file.magic = U32(bytes, 0);
+    file.snapshot = U32(bytes, 16);
+    file.linkType = U32(bytes, 20);
+    size_t at = FILE_HEADER_BYTES;
+    while (at + RECORD_HEADER_BYTES <= bytes.size()) {
+        FileRecord r{U32(bytes, at), U32(bytes, at + 4), U32(bytes, at + 8), U32(bytes, at + 12), {}};
+        at += RECORD_HEADER_BYTES;
+        if (r.captured > bytes.size() - at) break;
+        r.bytes.assign(bytes.begin() + static_cast<ptrdiff_t>(at), bytes.begin() + static_cast<ptrdiff_t>(at + r.captured));
+        at += r.captured;
+        file.records.push_back(std::move(r));
+    }
+    EXPECT_EQ(at, bytes.size()) << "trailing bytes in " << path;
+    return file;
+}
+
+// startNs + timestamp to the nearest nanosecond, as the file's seconds and nanoseconds.
+std::pair<int64_t, int64_t> ExpectedStamp(int64_t startNs, float timestamp)
+{
+    const int64_t ns = startNs + std::llround(static_cast<double>(timestamp) * 1e9);
+    int64_t seconds = ns / NANOSECONDS_PER_SECOND, nanoseconds = ns % NANOSECONDS_PER_SECOND;
+    if (nanoseconds < 0) {
+        nanoseconds += NANOSECONDS_PER_SECOND;
+        --seconds;
+    }
+    return {seconds, nanoseconds};
+}
+
+struct ReadBack {
+    std::vector<Bytes> bytes;
+    std::vector<std::string> summaries;
+    std::vector<std::string> details;
+    std::vector<float> times;
+    ReadOutcome outcome;
+};
+
+std::string SummaryLine(const PacketRecord& record, int64_t index)
+{
+    char line[256];
+    return std::string(line, static_cast<size_t>(FormatSummaryLine(record, index, line, sizeof line)));
+}
+
+std::string DetailText(const PacketRecord& record)
+{
+    DetailTree tree;
+    AddPacketDetail(tree, record, NO_NODE);
+    std::string out;
+    tree.Render(out);
+    return out;
+}
+
+// Reads path with the capture-file reader the dump tool uses, decoding each datagram.
+ReadBack Read(const std::string& path)
+{
+    ReadBack back;
+    back.outcome = ForEachDatagram(path.c_str(), [&](const PacketRecord& r, int64_t index) {
+        back.bytes.emplace_back(r.data, r.data + r.length);
+        back.summaries.push_back(SummaryLine(r, index));
+        back.details.push_back(DetailText(r));
+        back.times.push_back(r.timestamp);
+        return true;
+    });
+    return back;
+}
+
+// The originals' summary lines, timed from the first record as a read-back file is.
+std::vector<std::string> RelativeSummaries(const std::vector<PacketRecord>& records)
+{
+    std::vector<std::string> lines;
+    for (size_t i = 0; i < records.size(); ++i) {
+        PacketRecord relative = records[i];
+        relative.timestamp = records[i].timestamp - records[0].timestamp;
+        lines.push_back(SummaryLine(relative, static_cast<int64_t>(i)));
+    }
+    return lines;
+}
+
+// A float time of a few seconds that went through nanoseconds: within 1e-6 relative, or a
+// microsecond near zero.
+void ExpectSameTime(double actual, double expected, const std::string& what)
+{
+    EXPECT_NEAR(actual, expected, std::max(1e-6 * std::fabs(expected), 1e-6)) << what;
+}
+
+// Summary lines alike but for float rounding of the time column: the rest equal, the times
+// close. The time column ends under its heading, after the index column's.
+void ExpectSameSummary(const std::string& actual, const std::string& expected)
+{
+    const std::string_view header = SUMMARY_COLUMN_HEADER;
+    const size_t begin = std::string_view("Index").size();
+    const size_t end = header.find("Time-Stamp") + std::string_view("Time-Stamp").size();
+    ASSERT_EQ(actual.size(), expected.size()) << actual << "\n" << expected;
+    ASSERT_GT(actual.size(), end);
+    std::string maskedActual = actual, maskedExpected = expected;
+    maskedActual.replace(begin, end - begin, end - begin, '#');
+    maskedExpected.replace(begin, end - begin, end - begin, '#');
+    EXPECT_EQ(maskedActual, maskedExpected);
+    ExpectSameTime(std::stod(actual.substr(begin, end - begin)), std::stod(expected.substr(begin, end - begin)),
+                   actual + "\n" + expected);
+}
+
+std::vector<std::string> Entries(const std::string& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool Exists(const std::string& path)
+{
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+// Each test saves into a folder of its own, removed afterwards.
+class SaveFolder : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string name = std::string(::testing::TempDir()) + "kestrine-save-XXXXXX";
+        ASSERT_NE(mkdtemp(name.data()), nullptr) << std::strerror(errno);
+        m_folder = name;
+    }
+    void TearDown() override
+    {
+        if (m_folder.empty()) return;
+        std::filesystem::permissions(m_folder, std::filesystem::perms::owner_all, std::filesystem::perm_options::add);
+        std::filesystem::remove_all(m_folder);
+    }
+
+    std::string In(const std::string& name) const { return m_folder + "/" + name; }
+
+    // Saves records to name in the folder, which must succeed; returns the path.
+    std::string Save(const std::vector<PacketRecord>& records, const std::string& name = "saved.pcap",
+                     int64_t startNs = START_NS) const
+    {
+        const std::string path = In(name);
+        std::string error;
+        EXPECT_TRUE(SavePackets(records.data(), static_cast<int32_t>(records.size()), startNs, path, &error)) << error;
+        EXPECT_EQ(error, "");
+        return path;
+    }
+
+    // Saving to path must fail with reason; the folder then holds only what it held before.
+    void ExpectFailure(const std::vector<PacketRecord>& records, const std::string& path, const std::string& reason,
+                       int64_t startNs = START_NS) const
+    {
+        const std::vector<std::string> before = Entries(m_folder);
+        std::string error;
+        EXPECT_FALSE(SavePackets(records.data(), static_cast<int32_t>(records.size()), startNs, path, &error)) << path;
+        EXPECT_EQ(error, reason) << path;
+        EXPECT_EQ(Entries(m_folder), before) << path;
+    }
+
+    std::string m_folder;
+};
+
+using SavePacketsRoundTrip = SaveFolder;
+using SavePacketsFormat = SaveFolder;
+using SavePacketsFailure = SaveFolder;
+using SavePacketsReplace = SaveFolder;
+
+TEST_F(SavePacketsRoundTrip, DatagramsSummariesAndDetailTreesComeBack)
+{
+    const std::vector<Sample> samples = Samples();
+    const std::vector<PacketRecord> records = Records(samples);
+    const ReadBack back = Read(Save(records));
+    EXPECT_EQ(back.outcome.end, ReadEnd::Complete) << back.outcome.reason;
+    ASSERT_EQ(back.bytes.size(), samples.size());
+    const std::vector<std::string> expected = RelativeSummaries(records);
+    for (size_t i = 0; i < samples.size(); ++i) {
+        SCOPED_TRACE("packet " + std::to_string(i));
+        EXPECT_EQ(back.bytes[i], samples[i].bytes);
+        ExpectSameTime(back.times[i], static_cast<double>(samples[i].timestamp) - samples[0].timestamp, "time");
+        ExpectSameSummary(back.summaries[i], expected[i]);
+        EXPECT_EQ(back.details[i], DetailText(records[i]));
+    }
+    EXPECT_NE(back.summaries[1].find("TCP"), std::string::npos) << back.summaries[1];
+    EXPECT_NE(back.summaries[2].find("ICMP"), std::string::npos) << back.summaries[2];
+}
+
+TEST_F(SavePacketsRoundTrip, TheDumpToolPrintsTheOriginalSummaryLines)
+{
+    const std::vector<Sample> samples = Samples();
+    const std::vector<PacketRecord> records = Records(samples);
+    const std::string path = Save(records);
+    FILE* pipe = popen((std::string(KESTRINE_DUMP) + " --summary '" + path + "'").c_str(), "r");
+    ASSERT_NE(pipe, nullptr) << std::strerror(errno);
+    std::vector<std::string> printed;
+    char line[512];
+    while (std::fgets(line, sizeof line, pipe)) printed.emplace_back(line, std::strcspn(line, "\n"));
+    EXPECT_EQ(pclose(pipe), 0);
+    const std::vector<std::string> expected = RelativeSummaries(records);
+    ASSERT_EQ(printed.size(), expected.size() + 1);
+    EXPECT_EQ(printed[0], SUMMARY_COLUMN_HEADER);
+    for (size_t i = 0; i < expected.size(); ++i) ExpectSameSummary(printed[i + 1], expected[i]);
+}
+
+TEST_F(SavePacketsRoundTrip, NoPacketsWriteAnEmptyCapture)
+{
+    const std::string path = Save({});
+    const PcapFile file = Parse(path);
+    EXPECT_EQ(file.magic, NANOSECOND_MAGIC);
+    EXPECT_EQ(file.linkType, LINK_TYPE_RAW);
+    EXPECT_TRUE(file.records.empty());
+    const ReadBack back = Read(path);
+    EXPECT_EQ(back.outcome.end, ReadEnd::Complete) << back.outcome.reason;
+    EXPECT_EQ(back.outcome.datagrams, 0);
+}
+
+TEST_F(SavePacketsFormat, HeaderSaysNanosecondRawIpv4WithTheSnapshotLength)
+{
+    const std::vector<Sample> samples = Samples();
+    const std::string bytes = Contents(Save(Records(samples)));
+    ASSERT_GE(bytes.size(), FILE_HEADER_BYTES);
+    EXPECT_EQ(U32(bytes, 0), NANOSECOND_MAGIC);
+    EXPECT_EQ(U32(bytes, 20), LINK_TYPE_RAW);
+    EXPECT_EQ(U32(bytes, 16), static_cast<uint32_t>(SAVE_SNAPSHOT_LENGTH));
+}
+
+TEST_F(SavePacketsFormat, RecordsAreStampedFromTheWallClockStartAndWrittenWhole)
+{
+    std::vector<Sample> samples = Samples();
+    samples.push_back({Udp(7, 9, 65535 - 28), 100.5f});  // the longest datagram there is
+    const std::vector<PacketRecord> records = Records(samples);
+    // The start's fraction near a whole second; a start before 1970 that the times bring past it.
+    for (const int64_t start : {START_NS, int64_t{0}, -int64_t{250000000}}) {
+        SCOPED_TRACE("start " + std::to_string(start));
+        const PcapFile file = Parse(Save(records, "stamps.pcap", start));
+        ASSERT_EQ(file.records.size(), records.size());
+        for (size_t i = 0; i < records.size(); ++i) {
+            const auto [seconds, nanoseconds] = ExpectedStamp(start, records[i].timestamp);
+            EXPECT_EQ(file.records[i].seconds, seconds) << i;
+            EXPECT_EQ(file.records[i].nanoseconds, nanoseconds) << i;
+            EXPECT_EQ(file.records[i].captured, samples[i].bytes.size()) << i;
+            EXPECT_EQ(file.records[i].length, samples[i].bytes.size()) << i;
+            EXPECT_EQ(file.records[i].bytes, samples[i].bytes) << i;
+        }
+    }
+}
+
+TEST_F(SavePacketsFormat, TimesAndLengthsTheFileCannotHoldAreRefusedBeforeAnyFile)
+{
+    const std::vector<Sample> samples = Samples();
+    const std::string path = In("refused.pcap");
+    std::vector<PacketRecord> records = Records(samples);
+    // Before 1970, and past the 32-bit seconds, each by a tenth of a second.
+    const int64_t lastSecond = int64_t{0xFFFFFFFF} * NANOSECONDS_PER_SECOND;
+    ExpectFailure(records, path, "the time of packet 0 cannot be stored in a pcap file", -int64_t{400000000});
+    ExpectFailure(records, path, "the time of packet 0 cannot be stored in a pcap file", lastSecond + 800000000);
+    // The last second that fits is taken.
+    const PcapFile last = Parse(Save({records[0]}, "last.pcap", lastSecond));
+    ASSERT_EQ(last.records.size(), 1u);
+    EXPECT_EQ(last.records[0].seconds, 0xFFFFFFFFu);
+    std::filesystem::remove(In("last.pcap"));
+    records[2].timestamp = NAN;
+    ExpectFailure(records, path, "the time of packet 2 cannot be stored in a pcap file");
+    records[2].timestamp = 1e30f;
+    ExpectFailure(records, path, "the time of packet 2 cannot be stored in a pcap file");
+
+    records = Records(samples);
+    const Bytes huge(static_cast<size_t>(SAVE_SNAPSHOT_LENGTH) + 1, 0x45);
+    records[3] = {huge.data(), static_cast<int32_t>(huge.size()), 3.0f};
+    ExpectFailure(records, path, "packet 3 has an invalid length " + std::to_string(huge.size()));
+    records[3].length = -1;
+    ExpectFailure(records, path, "packet 3 has an invalid length -1");
+    EXPECT_FALSE(SavePackets(records.data(), -1, START_NS, path, nullptr));
+    EXPECT_FALSE(Exists(path));
+}
+
+TEST_F(SavePacketsFailure, AMissingFolderFailsWithItsReason)
+{
+    ExpectFailure(Records(Samples()), In("missing/saved.pcap"), std::strerror(ENOENT));
+}
+
+TEST_F(SavePacketsFailure, APathThroughARegularFileFailsEvenForRoot)
+{
+    Store(In("plain"), "not a folder");
+    ExpectFailure(Records(Samples()), In("plain/saved.pcap"), std::strerror(ENOTDIR));
+    EXPECT_EQ(Contents(In("plain")), "not a folder");
+}
+
+TEST_F(SavePacketsFailure, AFolderWithoutWritePermissionFailsWithItsReason)
+{
+    if (geteuid() == 0) GTEST_SKIP() << "running as root, which may write any folder; the regular-file path covers it";
+    const std::string locked = In("locked");
+    ASSERT_EQ(mkdir(locked.c_str(), 0555), 0) << std::strerror(errno);
+    const std::vector<Sample> samples = Samples();
+    const std::vector<PacketRecord> records = Records(samples);
+    std::string error;
+    EXPECT_FALSE(SavePackets(records.data(), static_cast<int32_t>(records.size()), START_NS, locked + "/saved.pcap",
+                             &error));
+    EXPECT_EQ(error, std::strerror(EACCES));
+    EXPECT_TRUE(Entries(locked).empty());
+}
+
+TEST_F(SavePacketsFailure, ANameTakenByAFolderRemovesTheWrittenTemporaryFile)
+{
+    // Everything is written and closed before the rename fails.
+    ASSERT_EQ(mkdir(In("taken").c_str(), 0755), 0) << std::strerror(errno);
+    ExpectFailure(Records(Samples()), In("taken"), std::strerror(EISDIR));
+    EXPECT_TRUE(std::filesystem::is_directory(In("taken")));
+}
+
+TEST_F(SavePacketsFailure, AWriteFailingPartWayKeepsTheOldFileWhole)
+{
+    const std::string path = In("saved.pcap");
+    Store(path, "the previous capture");
+    // Past the file-size limit writes fail with EFBIG rather than a signal.
+    rlimit before{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+    rlimit small = before;
+    small.rlim_cur = 1024;  // the samples take about 1,700 bytes
+    const auto previous = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0) << std::strerror(errno);
+    ExpectFailure(Records(Samples()), path, std::strerror(EFBIG));
+    EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &before), 0);
+    signal(SIGXFSZ, previous);
+    EXPECT_EQ(Contents(path), "the previous capture");
+}
+
+TEST_F(SavePacketsReplace, AnExistingFileIsReplacedWhole)
+{
+    const std::vector<Sample> samples = Samples();
+    const std::vector<PacketRecord> records = Records(samples);
+    const std::string fresh = Contents(Save(records, "fresh.pcap"));
+    // Longer than the new capture: nothing of it may remain at the end.
+    Store(In("saved.pcap"), std::string(fresh.size() * 3, 'x'));
+    EXPECT_EQ(Contents(Save(records)), fresh);
+    EXPECT_EQ(Entries(m_folder), (std::vector<std::string>{"fresh.pcap", "saved.pcap"}));
+}
+
+TEST_F(SavePacketsReplace, TheFileHasTheModeOfANewFile)
+{
+    const mode_t mask = umask(027);
+    const std::string path = Save(Records(Samples()));
+    umask(mask);
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+}  // namespace
+}  // namespace kestrine
