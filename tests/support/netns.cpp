@@ -65,9 +65,11 @@ int Run(const std::string& command)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-int BindLoopbackUdp(int* port)
+namespace {
+// A socket of the given type bound to 127.0.0.1 on a free port.
+int BindLoopback(int type, int* port)
 {
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -76,6 +78,26 @@ int BindLoopbackUdp(int* port)
     getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
     *port = ntohs(a.sin_port);
     return fd;
+}
+}  // namespace
+
+int BindLoopbackUdp(int* port) { return BindLoopback(SOCK_DGRAM, port); }
+
+int ConnectLoopbackTcp(int* listener)
+{
+    int port = 0;
+    *listener = BindLoopback(SOCK_STREAM, &port);
+    listen(*listener, 1);
+    const int client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    if (connect(client, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+        close(client);
+        return -1;
+    }
+    return client;
 }
 
 int SendUdp(const char* address, int port, int count, int payloadSize, unsigned char fill)

@@ -33,6 +33,10 @@ private:
 // answered with port-unreachable. Returns the descriptor.
 int BindLoopbackUdp(int* port);
 
+// A TCP connection over loopback (its handshake is traffic to capture): the listening
+// socket goes to *listener, the connected client socket is returned, -1 on failure.
+int ConnectLoopbackTcp(int* listener);
+
 // Sends count UDP datagrams of payloadSize bytes from this namespace; byte 0 of each payload
 // (when there is one) is its sequence number, the rest is filled with fill.
 int SendUdp(const char* address, int port, int count, int payloadSize, unsigned char fill = 0x5A);

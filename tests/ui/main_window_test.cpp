@@ -297,16 +297,9 @@ TEST_F(MainWindowTest, CapturesListsDecodesAndSavesLoopbackTraffic)
     int port = 0;
     const int sink = testnet::BindLoopbackUdp(&port);
     ASSERT_EQ(testnet::SendUdp("127.0.0.1", port, 3, 24), 3);
-    const int listener = socket(AF_INET, SOCK_STREAM, 0);  // a TCP handshake
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t size = sizeof a;
-    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &size);
-    listen(listener, 1);
-    const int client = socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    int listener = -1;
+    const int client = testnet::ConnectLoopbackTcp(&listener);
+    ASSERT_GE(client, 0);
     const int icmp = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);  // an echo request; the kernel replies
     icmphdr echo{};
     echo.type = ICMP_ECHO;
