@@ -2,7 +2,8 @@
 // recursion: a record can nest thousands of times, and each nested walk has its own guards.
 #include "decode/packet_detail.h"
 
-#include <algorithm>
+#include <array>
+#include <cstring>
 
 #include "common/text_format.h"
 #include "decode/headers.h"
@@ -40,17 +41,49 @@ void DumpRest(DetailTree& tree, const PacketCursor& p, int32_t rest, NodeId pare
     if (rest > 0) AddPayloadDump(tree, p, rest, parent);
 }
 
+constexpr int DUMP_GROUP = 16;       // bytes per dump line
+constexpr int DUMP_TEXT_COLUMN = 49;  // 48 hex characters, then a blank
+constexpr int DUMP_LINE_BYTES = DUMP_TEXT_COLUMN + DUMP_GROUP;
+
+// Two hex digits and a blank for each byte value, padded with a second blank to a word: each
+// chunk is stored whole, and the next chunk (or the column separator) overwrites the pad.
+using HexChunk = std::array<char, 4>;
+
+constexpr std::array<HexChunk, 256> HEX_CHUNKS = [] {
+    std::array<HexChunk, 256> t{};
+    for (int b = 0; b < 256; ++b) t[b] = {HEX_DIGITS[b >> 4], HEX_DIGITS[b & 0x0F], ' ', ' '};
+    return t;
+}();
+
+// The text column's character for each byte value: 0x20-0x7E and 0xA1-0xFF as themselves.
+constexpr std::array<char, 256> TEXT_CHARS = [] {
+    std::array<char, 256> t{};
+    for (int b = 0; b < 256; ++b) t[b] = (b >= 0x20 && b <= 0x7E) || b >= 0xA1 ? static_cast<char>(b) : '.';
+    return t;
+}();
+
+// "%-48.48s %-16.16s": hex part padded to 48, a blank, text part padded to 16.
 void AddDumpLine(DetailTree& tree, const PacketCursor& at, int64_t offset, int count, NodeId parent)
 {
-    // "%-48.48s %-16.16s": hex part padded to 48, a blank, text part padded to 16.
-    char line[65];
-    std::fill(line, line + sizeof line, ' ');
-    for (int i = 0; i < count; ++i) {
-        const uint8_t b = at.U8(offset + i);
-        line[3 * i] = HEX_DIGITS[b >> 4];
-        line[3 * i + 1] = HEX_DIGITS[b & 0x0F];
-        const bool shown = (b >= 0x20 && b <= 0x7E) || b >= 0xA1;
-        line[49 + i] = shown ? static_cast<char>(b) : '.';
+    if (!at.Has(offset, count)) throw MalformedPacket{};  // a group not all captured
+    // Inside the checked window no read can raise; a whole group takes four word reads.
+    char line[DUMP_LINE_BYTES];
+    if (count == DUMP_GROUP) {
+        for (int w = 0; w < DUMP_GROUP; w += 4) {
+            const uint32_t word = at.Be32(offset + w);
+            for (int k = 0; k < 4; ++k) {
+                const uint8_t b = static_cast<uint8_t>(word >> (24 - 8 * k));
+                std::memcpy(line + 3 * (w + k), HEX_CHUNKS[b].data(), 4);  // the pad lands on the separator
+                line[DUMP_TEXT_COLUMN + w + k] = TEXT_CHARS[b];
+            }
+        }
+    } else {
+        std::memset(line, ' ', sizeof line);
+        for (int i = 0; i < count; ++i) {
+            const uint8_t b = at.U8(offset + i);
+            std::memcpy(line + 3 * i, HEX_CHUNKS[b].data(), 3);
+            line[DUMP_TEXT_COLUMN + i] = TEXT_CHARS[b];
+        }
     }
     tree.InsertLine(std::string_view(line, sizeof line), parent);
 }

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+
 #include "decode/section_states.h"
 #include "tests/decode/decode_test_util.h"
 
@@ -63,6 +66,71 @@ TEST(PayloadDump, NegativeLengthReportsAtTopLevelAndStillApplies)
     AddPayloadDump(tree, PacketCursor(bytes.data(), 4).At(24), -20, root);
     EXPECT_EQ(Render(tree), "R\n  Data: -20 bytes\nCaught Exception[3]::malformed data? aborting...\n");
     EXPECT_TRUE(tree.Expanded(1));
+}
+
+// A dump line built byte by byte, straight from its format.
+std::string ReferenceDumpLine(const uint8_t* bytes, int count)
+{
+    std::string hex, text;
+    for (int i = 0; i < count; ++i) {
+        char pair[4];
+        std::snprintf(pair, sizeof pair, "%02x ", bytes[i]);
+        hex += pair;
+        const uint8_t b = bytes[i];
+        text += (b >= 0x20 && b <= 0x7e) || b >= 0xa1 ? static_cast<char>(b) : '.';
+    }
+    char line[80];
+    const int n = std::snprintf(line, sizeof line, "%-48.48s %-16.16s", hex.c_str(), text.c_str());
+    return std::string(line, static_cast<size_t>(n));
+}
+
+// The dump lines of bytes, from AddPayloadDump and from the reference.
+void ExpectDumpMatchesReference(const std::vector<uint8_t>& bytes)
+{
+    const auto length = static_cast<int32_t>(bytes.size());
+    DetailTree tree;
+    AddPayloadDump(tree, PacketCursor(bytes.data(), length), length, NO_NODE);
+    const auto lines = tree.Children(0);
+    ASSERT_EQ(lines.size(), (bytes.size() + 15) / 16);
+    for (size_t l = 0; l < lines.size(); ++l) {
+        const int count = static_cast<int>(std::min<size_t>(16, bytes.size() - 16 * l));
+        EXPECT_EQ(tree.Text(lines[l]), ReferenceDumpLine(bytes.data() + 16 * l, count)) << "line " << l;
+    }
+}
+
+TEST(PayloadDump, EveryByteValueMatchesTheReference)
+{
+    // Each value in each column of a whole line.
+    for (int shift = 0; shift < 16; ++shift) {
+        std::vector<uint8_t> bytes(256);
+        for (int i = 0; i < 256; ++i) bytes[static_cast<size_t>(i)] = static_cast<uint8_t>(i + shift);
+        ExpectDumpMatchesReference(bytes);
+    }
+}
+
+TEST(PayloadDump, EveryRemainderMatchesTheReference)
+{
+    // A whole line and a remainder of 1..15 bytes; each value in each column of the remainder.
+    for (int rest = 1; rest < 16; ++rest) {
+        for (int start = 0; start < 256; ++start) {
+            std::vector<uint8_t> bytes(static_cast<size_t>(16 + rest));
+            for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(start + 7 * static_cast<int>(i));
+            ExpectDumpMatchesReference(bytes);
+        }
+    }
+}
+
+TEST(PayloadDump, CutGroupStopsBeforeItsLine)
+{
+    // Captured bytes end inside the third group, whole or remainder: two lines, then guard 3.
+    for (int32_t length : {40, 47, 48, 60}) {
+        const auto bytes = Bytes(36);
+        DetailTree tree;
+        const NodeId root = tree.InsertLine("R", NO_NODE);
+        AddPayloadDump(tree, PacketCursor(bytes.data(), 36), length, root);
+        EXPECT_EQ(tree.Children(1).size(), 2u) << length;
+        EXPECT_EQ(tree.Text(tree.Children(NO_NODE).back()), "Caught Exception[3]::malformed data? aborting...") << length;
+    }
 }
 
 TEST(PacketDetail, ShortRecordsAreDumpedWhole)
