@@ -39,7 +39,10 @@ CaptureSession::CaptureSession(const HostAddress& address, uint32_t bufferKiloby
     if (m_socket.Create(SOCK_RAW, 0) != SOCKET_OK) m_errors |= CAPTURE_ERR_SOCKET;
     if (m_socket.SetReceiveTimeout(RECEIVE_TIMEOUT_MS) != SOCKET_OK) m_errors |= CAPTURE_ERR_RCVTIMEO;
     m_socket.SetSendTimeout(RECEIVE_TIMEOUT_MS);
+#ifdef _WIN32
     m_socket.SetReceiveBufferSize(KERNEL_QUEUE_BYTES);  // best effort: a small queue only loses bursts
+#endif
+    // On Linux the socket's ring holds the bursts; it needs no capability beyond opening the socket.
     if (m_socket.SetHeaderIncluded() != SOCKET_OK) m_errors |= CAPTURE_ERR_HDRINCL;
     if (m_socket.Bind(address) != SOCKET_OK) m_errors |= CAPTURE_ERR_BIND;
     if (m_socket.ReceiveAll() != SOCKET_OK) m_errors |= CAPTURE_ERR_RCVALL;
@@ -142,11 +145,14 @@ void CaptureSession::Capture()
 {
     m_finished.store(false, std::memory_order_release);
     // Held in double: the stopwatch counts from process start, and a float start would
-    // quantise every time stamp to milliseconds after a day of uptime.
+    // quantise every time stamp to milliseconds after a day of uptime. The wall clock is
+    // read right after it: that pair is the one offset between the socket's arrival times
+    // (real-time clock, as system_clock) and the stopwatch for the whole capture.
     const double start = g_stopwatch.Elapsed();
     m_startWallClockNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
                              std::chrono::system_clock::now().time_since_epoch())
                              .count();
+    double previous = 0.0;  // time stamps start at 0 and never go back
     // A capture goes on from the records already stored (none after Reset), so entries
     // stay back to back and a new datagram never overwrites bytes an older entry points to.
     uint8_t* w = m_buffer ? m_buffer + m_bytesCaptured : nullptr;
@@ -157,9 +163,17 @@ void CaptureSession::Capture()
 
     do {
         const int n = m_socket.Receive(w, remaining);
-        const float t = static_cast<float>(g_stopwatch.Elapsed() - start);
-        if (static_cast<float>(m_secondsLimit) <= t) m_stopRequested.store(true, std::memory_order_relaxed);
+        const double now = g_stopwatch.Elapsed() - start;
+        if (static_cast<float>(m_secondsLimit) <= static_cast<float>(now))
+            m_stopRequested.store(true, std::memory_order_relaxed);
         if (n <= 0 || !index || !KeepsDatagram(w, n)) continue;
+        // The kernel's arrival time when there is one, else the moment of reading; never
+        // later than the reading (a stepped wall clock), never before the one before.
+        double arrival = now;
+        if (m_socket.m_lastStampNs != NO_STAMP)
+            arrival = std::min(now, static_cast<double>(m_socket.m_lastStampNs - m_startWallClockNs) * 1e-9);
+        previous = std::max(arrival, previous);
+        const float t = static_cast<float>(previous);
         if (count >= m_indexCapacity) {  // index full (Start without Reset): store nothing more
             m_stopRequested.store(true, std::memory_order_relaxed);
             continue;

@@ -27,7 +27,7 @@ public:
     static constexpr uint32_t MIN_INDEX_ENTRIES = 10;
     static constexpr uint32_t MAX_INDEX_ENTRIES = 8192;
     static constexpr int RECEIVE_TIMEOUT_MS = 10;
-    static constexpr int KERNEL_QUEUE_BYTES = 8 << 20;
+    static constexpr int KERNEL_QUEUE_BYTES = 8 << 20;  // Windows only: Linux reads a ring
 
     // Allocates, opens, configures and binds; never throws. Read m_ready (and m_errors).
     CaptureSession(const HostAddress& address, uint32_t bufferKilobytes, uint32_t indexEntries);
@@ -62,8 +62,9 @@ public:
     int32_t m_bufferSize = 0;
     uint8_t* m_buffer = nullptr;
     // Wall-clock time at which the last capture began, in nanoseconds since 1970: the time
-    // stamps count from here when the packets are saved. Written by the capture thread
-    // before anything is stored; read once the capture has finished.
+    // stamps count from here when the packets are saved, and the socket's arrival times are
+    // turned into time stamps against it. Written by the capture thread before anything is
+    // stored; read once the capture has finished.
     int64_t m_startWallClockNs = 0;
     bool m_keepUdp = true;
     bool m_keepIcmp = true;

@@ -12,6 +12,8 @@ inline constexpr int SOCKET_OK = 1;
 inline constexpr int SOCKET_CREATE_FAILED = 3;
 inline constexpr int SOCKET_BIND_FAILED = 4;
 inline constexpr int SOCKET_REFUSED = -1;
+// RawSocket::m_lastStampNs when the platform gives no arrival time.
+inline constexpr int64_t NO_STAMP = -1;
 
 #ifdef _WIN32
 using SocketHandle = uintptr_t;  // SOCKET
@@ -36,14 +38,14 @@ public:
     int SetReceiveTimeout(int milliseconds);
     int SetSendTimeout(int milliseconds);
     int SetHeaderIncluded();
-    // Kernel receive queue size; raised so a burst survives while the capture thread sleeps.
+    // Kernel receive queue size (Windows; on Linux the ring takes the queue's place).
     int SetReceiveBufferSize(int bytes);
     // Binds to the interface holding the address; on failure the socket is closed. 1 or 4.
     int Bind(const HostAddress& address);
     // Receive-all mode on the bound interface. 1 or -1.
     int ReceiveAll();
     // One datagram into buffer; -1 on time-out, error or a datagram longer than length
-    // (which is then lost and nothing is written past length).
+    // (which is then lost and nothing is written past length). Sets m_lastStampNs.
     int Receive(uint8_t* buffer, int length);
     // Discards what is queued now, without waiting for a quiet gap.
     void Drain();
@@ -54,6 +56,26 @@ public:
     SocketHandle m_handle = INVALID_SOCKET_HANDLE;
     int32_t m_lastError = 0;
     HostAddress m_address;
+    // Kernel arrival time of the datagram the last Receive handed over, in nanoseconds since
+    // 1970 on the real-time clock; NO_STAMP when there is none.
+    int64_t m_lastStampNs = NO_STAMP;
+
+private:
+#ifndef _WIN32
+    // The receive ring (Linux): mapped by Create, unmapped by Close.
+    bool MapRing();
+    void UnmapRing();
+    // Hands the block being read back to the kernel and moves on to the next.
+    void ReleaseBlock();
+    // Pending socket error (a link that went down): cleared, and its code, or 0.
+    int TakePendingError();
+
+    uint8_t* m_ring = nullptr;
+    unsigned m_block = 0;         // block read next, or being read
+    uint8_t* m_frame = nullptr;   // next frame in that block; null when the block is not open
+    uint32_t m_framesLeft = 0;    // frames of the open block not yet handed over
+    int m_receiveTimeoutMs = 0;
+#endif
 };
 
 }  // namespace kestrine

@@ -196,6 +196,34 @@ TEST(CaptureLoop, StoredBytesAreTheDatagramAndTimesGrow)
     ExpectInvariants(*s);
 }
 
+// Arrival times from the socket are placed on the capture's time line: never before its
+// start, never after the moment of reading, never before the datagram before.
+TEST(CaptureLoop, ArrivalTimesAreClampedToTheTimeLine)
+{
+    auto s = NewSession();
+    s->SetPacketLimit(4);
+    const int64_t hourAhead = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                  (std::chrono::system_clock::now() + std::chrono::hours(1)).time_since_epoch())
+                                  .count();
+    s->Reset();
+    script::PushStamped(Datagram(17, HOST_A, HOST_B, 40), 1);  // 1970: before the start
+    script::Push({});
+    script::PushStamped(Datagram(17, HOST_A, HOST_B, 40), hourAhead);  // after the reading
+    script::PushStamped(Datagram(17, HOST_A, HOST_B, 40), 1);  // would go back
+    script::Push(Datagram(17, HOST_A, HOST_B, 40));            // no arrival time
+    const double begin = g_stopwatch.Elapsed();
+    s->Start(&CaptureSession::CaptureThread);
+    ASSERT_TRUE(WaitFinished(*s));
+    const double took = g_stopwatch.Elapsed() - begin;
+    ASSERT_EQ(s->PacketCount(), 4);
+    EXPECT_EQ(s->m_index[0].timestamp, 0.0f);
+    EXPECT_GT(s->m_index[1].timestamp, 0.0f);  // a time-out lies between
+    EXPECT_LE(s->m_index[1].timestamp, static_cast<float>(took));
+    EXPECT_EQ(s->m_index[2].timestamp, s->m_index[1].timestamp);
+    EXPECT_GE(s->m_index[3].timestamp, s->m_index[2].timestamp);
+    ExpectInvariants(*s);
+}
+
 TEST(CaptureLoop, ProtocolSwitchesSelectByByteNine)
 {
     auto s = NewSession();

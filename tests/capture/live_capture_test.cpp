@@ -1,9 +1,15 @@
 // Real captures as root, in a private network namespace: loopback traffic arrives whole,
-// in order, once; every limit and the abort; both directions on a veth link; set-up failures.
+// in order, once; every limit and the abort; both directions on a veth link; the ring's
+// drain, arrival times and largest datagram; capture with CAP_NET_RAW alone; set-up failures.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <netinet/ip_icmp.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
+#include <time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -262,6 +268,138 @@ TEST(LiveCapture, ResetAfterALinkFlapDiscardsTheOldDatagrams)
     }
     EXPECT_EQ(old, 0);
     EXPECT_EQ(fresh, 5);
+}
+
+TEST(LiveCapture, ResetDrainsAFullRingPromptly)
+{
+    REQUIRE_CAPTURE();
+    auto s = SessionOn("127.0.0.1");
+    ASSERT_TRUE(s->m_ready);
+    Sink sink;
+    // More than the ring holds, while no capture runs.
+    ASSERT_EQ(testnet::SendUdp("127.0.0.1", sink.port, 30000, 64, 0x01), 30000);
+    const double begin = g_stopwatch.Elapsed();
+    s->Reset();
+    EXPECT_LT(g_stopwatch.Elapsed() - begin, 1.0);
+    s->Start(&CaptureSession::CaptureThread);
+    ASSERT_EQ(testnet::SendUdp("127.0.0.1", sink.port, 5, 40, 0x03), 5);
+    Abort(*s);
+    ASSERT_EQ(s->PacketCount(), 5);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(s->m_index[i].length, 68);
+        EXPECT_EQ(s->m_index[i].data[28], i);
+        EXPECT_EQ(s->m_index[i].data[29], 0x03);
+    }
+}
+
+// Holds the capture thread in a signal handler until released (at most 2 s).
+std::atomic<bool> g_held = false;
+std::atomic<bool> g_release = false;
+
+void HoldThread(int)
+{
+    g_held = true;
+    const timespec step{0, 1000000};
+    for (int i = 0; i < 2000 && !g_release; ++i) nanosleep(&step, nullptr);
+}
+
+TEST(LiveCapture, TimeStampsAreArrivalTimesNotReadingTimes)
+{
+    REQUIRE_CAPTURE();
+    auto s = SessionOn("127.0.0.1");
+    ASSERT_TRUE(s->m_ready);
+    Sink sink;
+    struct sigaction hold{};
+    hold.sa_handler = HoldThread;
+    struct sigaction before{};
+    ASSERT_EQ(sigaction(SIGUSR1, &hold, &before), 0);
+    g_held = false;
+    g_release = false;
+    Begin(*s);
+    ASSERT_EQ(pthread_kill(static_cast<pthread_t>(s->m_thread), SIGUSR1), 0);
+    const double until = g_stopwatch.Elapsed() + 2.0;
+    while (!g_held && g_stopwatch.Elapsed() < until) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(g_held.load());
+
+    // The reader is held: all five wait in the ring and are read together after the last.
+    constexpr int COUNT = 5;
+    double sent[COUNT];
+    for (int i = 0; i < COUNT; ++i) {
+        if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ASSERT_EQ(testnet::SendUdp("127.0.0.1", sink.port, 1, 20, static_cast<unsigned char>(i)), 1);
+        sent[i] = g_stopwatch.Elapsed();
+    }
+    g_release = true;
+    Abort(*s);
+    sigaction(SIGUSR1, &before, nullptr);
+
+    float stamp[COUNT] = {};
+    int seen = 0;
+    for (int i = 0; i < s->PacketCount(); ++i) {
+        const PacketRecord& r = s->m_index[i];
+        if (IsUdpTo(r, sink.port) && seen < COUNT) stamp[seen++] = r.timestamp;
+    }
+    ASSERT_EQ(seen, COUNT);
+    EXPECT_GE(stamp[0], 0.0f);
+    for (int i = 1; i < COUNT; ++i)
+        EXPECT_NEAR(stamp[i] - stamp[0], sent[i] - sent[0], 0.002) << "datagram " << i;
+}
+
+TEST(LiveCapture, LargestDatagramArrivesWhole)
+{
+    REQUIRE_CAPTURE();
+    auto s = SessionOn("127.0.0.1");
+    ASSERT_TRUE(s->m_ready);
+    Sink sink;
+    Begin(*s);
+    ASSERT_EQ(testnet::SendUdp("127.0.0.1", sink.port, 1, 65507, 0x77), 1);
+    Abort(*s);
+    ASSERT_EQ(s->PacketCount(), 1);
+    const PacketRecord& r = s->m_index[0];
+    ASSERT_EQ(r.length, 65535);
+    EXPECT_EQ((r.data[2] << 8) | r.data[3], 65535);
+    EXPECT_EQ(r.data[28], 0);
+    EXPECT_EQ(r.data[29], 0x77);
+    EXPECT_EQ(r.data[65534], 0x77);
+}
+
+// Leaves only CAP_NET_RAW, effective and permitted, as an unprivileged user.
+bool KeepOnlyNetRaw()
+{
+    if (prctl(PR_SET_KEEPCAPS, 1) != 0 || setgid(65534) != 0 || setuid(65534) != 0) return false;
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    data[0].effective = data[0].permitted = 1u << CAP_NET_RAW;
+    return syscall(SYS_capset, &header, data) == 0;
+}
+
+TEST(LiveCaptureSetup, CapturesWithOnlyNetRaw)
+{
+    REQUIRE_CAPTURE();
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (!KeepOnlyNetRaw()) _exit(3);
+        int big = 1 << 20;  // CAP_NET_ADMIN is gone
+        const int probe = socket(AF_INET, SOCK_DGRAM, 0);
+        if (setsockopt(probe, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big) == 0) _exit(4);
+        close(probe);
+        auto s = SessionOn("127.0.0.1");
+        if (!s->m_ready) _exit(5);
+        Sink sink;
+        Begin(*s);
+        testnet::SendUdp("127.0.0.1", sink.port, 1, 30, 0x42);
+        const double until = g_stopwatch.Elapsed() + 2.0;
+        while (s->PacketCount() < 1 && g_stopwatch.Elapsed() < until) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        s->m_stopRequested = true;
+        if (!WaitFinished(*s, 2.0)) _exit(6);
+        const bool captured = s->PacketCount() == 1 && IsUdpTo(s->m_index[0], sink.port) && s->m_index[0].length == 58;
+        _exit(captured ? 0 : 7);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "3 capset, 4 CAP_NET_ADMIN kept, 5 not ready, 6 no end, 7 not captured";
 }
 
 TEST(LiveCaptureSetup, AddressNoInterfaceHoldsFailsToBind)

@@ -14,8 +14,13 @@
 namespace kestrine {
 
 namespace {
+struct Scripted {
+    std::vector<uint8_t> datagram;
+    int64_t stampNs = NO_STAMP;
+};
+
 std::mutex g_lock;
-std::deque<std::vector<uint8_t>> g_queue;
+std::deque<Scripted> g_queue;
 script::Failures g_failures;
 std::vector<int> g_rooms;
 int g_drains = 0;
@@ -35,7 +40,13 @@ void Reset(Failures failures)
 void Push(std::vector<uint8_t> datagram)
 {
     std::lock_guard lock(g_lock);
-    g_queue.push_back(std::move(datagram));
+    g_queue.push_back({std::move(datagram), NO_STAMP});
+}
+
+void PushStamped(std::vector<uint8_t> datagram, int64_t stampNs)
+{
+    std::lock_guard lock(g_lock);
+    g_queue.push_back({std::move(datagram), stampNs});
 }
 
 std::vector<int> ReceiveRooms()
@@ -113,7 +124,8 @@ int RawSocket::ReceiveAll()
 
 int RawSocket::Receive(uint8_t* buffer, int length)
 {
-    std::vector<uint8_t> next;
+    Scripted next;
+    m_lastStampNs = NO_STAMP;
     {
         std::lock_guard lock(g_lock);
         g_rooms.push_back(length);
@@ -122,17 +134,18 @@ int RawSocket::Receive(uint8_t* buffer, int length)
             g_queue.pop_front();
         }
     }
-    if (next.empty()) {  // quiet network: the receive times out
+    if (next.datagram.empty()) {  // quiet network: the receive times out
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
         m_lastError = EAGAIN;
         return -1;
     }
-    if (static_cast<int>(next.size()) > length) {  // does not fit: lost, nothing written
+    if (static_cast<int>(next.datagram.size()) > length) {  // does not fit: lost, nothing written
         m_lastError = EMSGSIZE;
         return -1;
     }
-    std::memcpy(buffer, next.data(), next.size());
-    return static_cast<int>(next.size());
+    std::memcpy(buffer, next.datagram.data(), next.datagram.size());
+    m_lastStampNs = next.stampNs;
+    return static_cast<int>(next.datagram.size());
 }
 
 void RawSocket::Drain()

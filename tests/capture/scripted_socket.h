@@ -16,8 +16,12 @@ struct Failures {
 
 // Clears the queue, the failures and the call log.
 void Reset(Failures failures = {});
-// Queues one datagram; an empty vector stands for one receive time-out.
+// Queues one datagram; an empty vector stands for one receive time-out. Pushed datagrams
+// carry no arrival time, so the session times them itself.
 void Push(std::vector<uint8_t> datagram);
+// Queues one datagram with the arrival time the socket reports for it (nanoseconds since
+// 1970 on the real-time clock).
+void PushStamped(std::vector<uint8_t> datagram, int64_t stampNs);
 // Receives made so far and the room each was given.
 std::vector<int> ReceiveRooms();
 int DrainCalls();

@@ -3,7 +3,7 @@
 # private network namespace, first with no rights, then with only cap_net_raw set on the
 # file, the way the package and scripts/run.sh grant it. Capture must fail without it and
 # work with it alone; SO_RCVBUFFORCE must then be refused (no cap_net_admin held), which
-# the session survives by falling back to SO_RCVBUF.
+# the session never needs: it captures into the socket's receive ring.
 # Usage: check_capture_rights.sh PROBE. Exit 77 (skipped) without root or the tools.
 set -euo pipefail
 
