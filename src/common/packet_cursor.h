@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 namespace kestrine {
 
@@ -31,6 +32,13 @@ public:
     {
         const int64_t i = m_position + offset;
         return i >= 0 && width >= 0 && i + width <= m_length;
+    }
+
+    // The width bytes from offset as one checked window: a read that would pass the end
+    // raises here, once, instead of at each byte (for loops over a whole run of bytes).
+    std::span<const uint8_t> Window(int64_t offset, int64_t width) const
+    {
+        return std::span<const uint8_t>(m_data + Check(offset, width), static_cast<size_t>(width));
     }
 
     uint8_t U8(int64_t offset = 0) const { return m_data[Check(offset, 1)]; }

@@ -65,24 +65,18 @@ constexpr std::array<char, 256> TEXT_CHARS = [] {
 // "%-48.48s %-16.16s": hex part padded to 48, a blank, text part padded to 16.
 void AddDumpLine(DetailTree& tree, const PacketCursor& at, int64_t offset, int count, NodeId parent)
 {
-    if (!at.Has(offset, count)) throw MalformedPacket{};  // a group not all captured
-    // Inside the checked window no read can raise; a whole group takes four word reads.
+    const std::span<const uint8_t> group = at.Window(offset, count);  // a group not all captured raises
     char line[DUMP_LINE_BYTES];
     if (count == DUMP_GROUP) {
-        for (int w = 0; w < DUMP_GROUP; w += 4) {
-            const uint32_t word = at.Be32(offset + w);
-            for (int k = 0; k < 4; ++k) {
-                const uint8_t b = static_cast<uint8_t>(word >> (24 - 8 * k));
-                std::memcpy(line + 3 * (w + k), HEX_CHUNKS[b].data(), 4);  // the pad lands on the separator
-                line[DUMP_TEXT_COLUMN + w + k] = TEXT_CHARS[b];
-            }
+        for (int i = 0; i < DUMP_GROUP; ++i) {
+            std::memcpy(line + 3 * i, HEX_CHUNKS[group[i]].data(), 4);  // the pad lands on the separator
+            line[DUMP_TEXT_COLUMN + i] = TEXT_CHARS[group[i]];
         }
     } else {
         std::memset(line, ' ', sizeof line);
         for (int i = 0; i < count; ++i) {
-            const uint8_t b = at.U8(offset + i);
-            std::memcpy(line + 3 * i, HEX_CHUNKS[b].data(), 3);
-            line[DUMP_TEXT_COLUMN + i] = TEXT_CHARS[b];
+            std::memcpy(line + 3 * i, HEX_CHUNKS[group[i]].data(), 3);
+            line[DUMP_TEXT_COLUMN + i] = TEXT_CHARS[group[i]];
         }
     }
     tree.InsertLine(std::string_view(line, sizeof line), parent);

@@ -51,6 +51,13 @@ TEST(PacketCursor, HasAnswersWithoutReading)
     EXPECT_EQ(c.At(7).U8(-2), 6);
     EXPECT_FALSE(PacketCursor(nullptr, 0).Has(0));
     EXPECT_THROW(c.Be32(3), MalformedPacket);
+    // A window is checked once, whole.
+    const auto window = c.At(2).Window(0, 4);
+    EXPECT_EQ(window.size(), 4u);
+    EXPECT_EQ(window[0], 3);
+    EXPECT_EQ(window[3], 6);
+    EXPECT_THROW(c.At(3).Window(0, 4), MalformedPacket);
+    EXPECT_THROW(c.Window(-1, 2), MalformedPacket);
 }
 
 }  // namespace
