@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Decodes the same capture file with `tshark -V` and with kestrine-dump and prints both
+# Decodes the same capture file with `tshark -V -x` and with kestrine-dump and prints both
 # times and their ratio. Without a FILE, the decode benchmark writes its mixed packet set
 # (8096 packets). Installs tshark when missing (root or sudo). Run after a build.
 set -euo pipefail
@@ -27,11 +27,12 @@ seconds() { # best of three wall-clock runs of a command, output discarded
 }
 
 packets=$(build/kestrine-dump --summary "$file" | tail -n +2 | wc -l)
-t_tshark=$(seconds tshark -n -V -r "$file")
+# -x: tshark prints the hex and text dump of every packet too, as kestrine-dump does.
+t_tshark=$(seconds tshark -n -V -x -r "$file")
 t_dump=$(seconds build/kestrine-dump "$file")
 awk -v f="$file" -v n="$packets" -v a="$t_tshark" -v b="$t_dump" 'BEGIN {
   printf "file: %s (%d IPv4 datagrams)\n", f, n
-  printf "tshark -V:     %8.3f s  (%6.2f us/packet)\n", a, a * 1e6 / n
+  printf "tshark -V -x:  %8.3f s  (%6.2f us/packet)\n", a, a * 1e6 / n
   printf "kestrine-dump: %8.3f s  (%6.2f us/packet)\n", b, b * 1e6 / n
   printf "ratio tshark/kestrine-dump: %.1f\n", a / b
 }'
