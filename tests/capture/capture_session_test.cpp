@@ -3,9 +3,11 @@
 #include "capture/capture_session.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <memory>
@@ -133,7 +135,7 @@ TEST(CaptureSessionSetup, FailedStepsSetTheirBits)
     EXPECT_EQ(NewSession(1024, 8096, noReceiveAll)->m_errors, CAPTURE_ERR_RCVALL);
 }
 
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__) && !defined(_WIN32)
 TEST(CaptureSessionSetup, FailedAllocationSetsMemoryBit)
 {
     // In a child whose address space is capped, the 1 GiB buffer cannot be had.

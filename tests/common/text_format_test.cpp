@@ -1,7 +1,12 @@
 // The shared value formatters and the cursor's bounds question.
 #include "common/text_format.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
+#endif
 #include <gtest/gtest.h>
 
 #include <cstdio>

@@ -1,7 +1,12 @@
 // Keep decisions and display text of the address filter rule.
 #include "filter/filter_rule.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
+#endif
 #include <gtest/gtest.h>
 
 namespace kestrine {
