@@ -15,7 +15,8 @@ if [[ ${#missing[@]} -gt 0 ]]; then
   sudo=""
   [[ $(id -u) -ne 0 ]] && sudo="sudo"
   $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # With recommends: the Wine libraries as measured.
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
 jobs=$(nproc)
@@ -36,9 +37,13 @@ wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
 
 # Wine's background processes keep ctest's output pipes open unless they are started
 # detached beforehand; the server is ended however the run ends.
-stop_wine() { timeout 60 "$wineserver" -k </dev/null >/dev/null 2>&1 || true; }
+stop_wine() {
+  timeout 60 "$wineserver" -k </dev/null >/dev/null 2>&1 || true
+  timeout 60 "$wineserver" -w </dev/null >/dev/null 2>&1 || true
+}
 trap stop_wine EXIT
 mkdir -p "$WINEPREFIX"
+stop_wine  # a server left over from an earlier run would refuse -p
 timeout 60 "$wineserver" -p </dev/null >/dev/null 2>&1
 timeout 300 "$wine" wineboot -i </dev/null >/dev/null 2>&1
 
