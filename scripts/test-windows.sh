@@ -29,6 +29,7 @@ cmake --build "$build" -j "$jobs"
 
 export WINEPREFIX="$PWD/$build/wine-prefix"
 export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko installer at prefix creation
 unset DISPLAY
 # The 64-bit loader and its server, as the toolchain file picks them.
 wine=$(sed -n 's/^KESTRINE_WINE:FILEPATH=//p' "$build/CMakeCache.txt")
