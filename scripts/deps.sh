@@ -6,6 +6,7 @@ packages=(
   cmake ninja-build g++                     # build
   libgtest-dev libgmock-dev libbenchmark-dev # tests and benchmarks
   libpcap-dev                               # offline dump tool and capture-file tests
+  tshark                                    # a second reader of saved captures in tests
   clang libclang-rt-14-dev                  # fuzzing target
   iproute2 tcpdump                          # network namespaces in tests; benchmark peer
   qt6-base-dev fonts-dejavu-core            # the window and its tests; a fixed-pitch font

@@ -9,16 +9,19 @@
 
 namespace kestrine {
 
-// The file's snapshot length: libpcap's largest for raw IP, above any datagram (64 KiB), so
-// every record is written whole.
+// The file's snapshot length: the largest readers take for raw IP, above any datagram
+// (64 KiB), so every record is written whole.
 inline constexpr int32_t SAVE_SNAPSHOT_LENGTH = 262144;
 
-// Writes records[0..count) to path as a classic pcap file at nanosecond resolution, link
+// Writes records[0..count) to path (UTF-8) as a classic pcap file at nanosecond resolution, link
 // type raw IPv4 (101), each record stamped startWallClockNs + its time stamp. Written to a
 // temporary file beside path and renamed over it at the end, so a failed write never leaves
 // a half-written file under the chosen name. False with a one-line reason on failure.
 // A length outside [0, SAVE_SNAPSHOT_LENGTH], or a stamp outside the format's unsigned
-// 32-bit seconds, fails before any file is created.
+// 32-bit seconds, fails before any file is created; so does a path naming anything but a
+// regular file, links followed (a directory, device, FIFO or socket), with a reason such as
+// "not a regular file (a FIFO)". A symbolic link to a regular file is itself replaced by
+// the saved file; the file it pointed to is left as it was.
 bool SavePackets(const PacketRecord* records, int32_t count, int64_t startWallClockNs, const std::string& path,
                  std::string* error);
 
