@@ -11,7 +11,7 @@
 #include "capture/capture_session.h"
 #include "decode/summary.h"
 #include "ui/main_window.h"
-#include "ui/packet_list_model.h"
+#include "ui/qt/qt_dialog.h"
 #include "ui/session_globals.h"
 
 using namespace kestrine;
@@ -42,10 +42,12 @@ struct Window {
     Window()
     {
         g_session = new CaptureSession(HostAddress{}, 1024, PACKETS);
-        window.resize(800, 600);
-        window.show();
+        Widget()->resize(800, 600);
+        Widget()->show();
         QApplication::processEvents();
     }
+    QDialog* Widget() const { return AsQt(window.Window())->Widget(); }
+    QTreeView* List() const { return AsQt(window.Window())->ControlAs<QTreeView>(IDC_PACKET_LIST); }
     MainWindow window;  // deletes g_session
 };
 
@@ -55,14 +57,14 @@ void TimerTickFlatModel(benchmark::State& state)
     StorePackets(PACKETS, 12);
     for (auto _ : state) {
         state.PauseTiming();
-        w.window.m_packetModel->Clear();
+        w.window.Window()->ClearList(IDC_PACKET_LIST);
         w.window.m_listedCount = 0;
         QApplication::processEvents();
         state.ResumeTiming();
-        w.window.OnTimer();
+        w.window.OnTimer(CAPTURE_TIMER_ID);
         QApplication::processEvents();  // the view lays out and paints what the tick added
     }
-    state.counters["lines"] = w.window.m_packetModel->rowCount();
+    state.counters["lines"] = w.List()->model()->rowCount();
 }
 BENCHMARK(TimerTickFlatModel)->Unit(benchmark::kMillisecond);
 
@@ -95,11 +97,11 @@ void SelectLargePacket(benchmark::State& state)
 {
     Window w;
     StorePackets(2, 1400);
-    w.window.OnTimer();
+    w.window.OnTimer(CAPTURE_TIMER_ID);
     int row = 1;
     for (auto _ : state) {
         // Alternate between the two packets so every selection rebuilds the lower tree.
-        w.window.m_packetList->setCurrentIndex(w.window.m_packetModel->index(row, 0));
+        w.List()->setCurrentIndex(w.List()->model()->index(row, 0));
         QApplication::processEvents();
         row = 3 - row;
     }
@@ -112,6 +114,8 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
+    QtWindowSystem windows;
+    SetWindowSystem(&windows);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

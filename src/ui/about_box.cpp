@@ -1,15 +1,9 @@
 // The About box and the first-run check.
 #include "ui/about_box.h"
 
-#include <QPushButton>
-#include <QTextEdit>
-
 #include <array>
 
-#include "ui/dialog_template.h"
 #include "ui/first_run_store.h"
-#include "ui/resources.h"
-#include "ui/rich_edit.h"
 
 namespace kestrine {
 
@@ -24,37 +18,37 @@ constexpr std::array ABOUT_CONTROLS = {
     ControlTemplate{NO_ID, ControlKind::Icon, nullptr, 248, 187, 20, 20, 0, "Kestrine icon"},
 };
 
-constexpr DialogTemplate ABOUT_TEMPLATE{
-    ABOUT_BOX_ID, "About Kestrine - Harvoll", "MS Sans Serif", 8, 345, 217, ABOUT_CONTROLS,
-};
-
 }  // namespace
 
-AboutBox::AboutBox(QWidget* parent) : QDialog(parent)
-{
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    BuildDialog(this, ABOUT_TEMPLATE);
-    setFixedSize(size());
-    setWindowIcon(ProgramIcon());
-    // OK, Enter, Esc and the close box all end the box the same way, with the cancel result.
-    connect(ControlAs<QPushButton>(this, ABOUT_OK_ID), &QPushButton::clicked, this, &QDialog::reject);
-    OnInitDialog();
-}
+const DialogTemplate ABOUT_TEMPLATE{
+    ABOUT_BOX_ID, "About Kestrine - Harvoll", "MS Sans Serif", 8, 345, 217, DialogFrame::Fixed, ABOUT_CONTROLS,
+};
+
+AboutBox::AboutBox() : m_dialog(Windows().CreateDialog(ABOUT_TEMPLATE, *this, nullptr)) { OnInitDialog(); }
+
+AboutBox::~AboutBox() = default;
 
 void AboutBox::OnInitDialog()
 {
-    m_text = LicenceDocument();
-    if (m_text.isEmpty()) return;  // no licence: the text area stays empty
-    if (auto* text = ControlAs<QTextEdit>(this, ABOUT_TEXT_ID)) SetRichEditText(text, m_text);
-    ControlAs<QPushButton>(this, ABOUT_OK_ID)->setFocus();
+    m_dialog->SetProgramIcon();
+    m_text = Windows().LicenceDocument();
+    if (m_text.empty()) return;  // no licence: the text area stays empty
+    m_dialog->SetRichText(ABOUT_TEXT_ID, m_text);
+    m_dialog->Focus(ABOUT_OK_ID, false);
 }
+
+int AboutBox::DoModal() { return m_dialog->RunModal(); }
+
+void AboutBox::OnOK() { m_dialog->EndDialog(ID_CANCEL); }
+
+void AboutBox::OnCancel() { m_dialog->EndDialog(ID_CANCEL); }
 
 void CheckFirstRun()
 {
     FirstRunStore store;
     if (!TakeFirstRun(store)) return;
     AboutBox box;
-    box.exec();
+    box.DoModal();
 }
 
 }  // namespace kestrine

@@ -1,25 +1,39 @@
 // The About box with the licence text, and the first-run check that shows it once.
 #pragma once
 
-#include <QByteArray>
-#include <QDialog>
+#include <memory>
+#include <string>
+
+#include "ui/window_system.h"
 
 namespace kestrine {
 
 inline constexpr int ABOUT_BOX_ID = 100;
 inline constexpr int ABOUT_TEXT_ID = 1039;
 inline constexpr int ABOUT_OK_ID = 2;  // carries the cancel identifier
-// The system-menu entry that opens the box.
-inline constexpr const char* ABOUT_MENU_TEXT = "&About kestrine...";
 
-class AboutBox final : public QDialog {
+extern const DialogTemplate ABOUT_TEMPLATE;
+
+class AboutBox final : public DialogHandler {
 public:
-    explicit AboutBox(QWidget* parent = nullptr);
+    // Creates the box's window, hidden, with the licence in its text area.
+    AboutBox();
+    ~AboutBox();
+    AboutBox(const AboutBox&) = delete;
+    AboutBox& operator=(const AboutBox&) = delete;
 
-    QByteArray m_text;  // the licence document shown in the text area
+    // Runs the box modally; OK, Enter, Esc and the close box end it with the cancel result.
+    int DoModal();
+    Dialog* Window() const { return m_dialog.get(); }
+
+    void OnOK() override;
+    void OnCancel() override;
+
+    std::string m_text;  // the licence document shown in the text area
 
 private:
     void OnInitDialog();
+    std::unique_ptr<Dialog> m_dialog;
 };
 
 // Shows the About box modally when the per-user store says this is the first run (the

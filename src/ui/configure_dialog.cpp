@@ -1,29 +1,15 @@
 // The configuration dialog: template, exchange and handlers.
 #include "ui/configure_dialog.h"
 
-#include <QCheckBox>
-#include <QCloseEvent>
-#include <QComboBox>
-#include <QKeyEvent>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QStandardItemModel>
-#include <QTreeView>
-
 #include <algorithm>
 #include <array>
-#include <functional>
+#include <cstdio>
 #include <new>
 
 #include "capture/capture_session.h"
 #include "capture/host_address.h"
 #include "netinfo/adapter_info.h"
-#include "ui/dialog_template.h"
-#include "ui/ip_address_control.h"
-#include "ui/message_box.h"
 #include "ui/session_globals.h"
-#include "ui/tree_views.h"
 
 namespace kestrine {
 
@@ -63,10 +49,6 @@ constexpr std::array CONFIGURE_CONTROLS = {
     ControlTemplate{IDC_DONE, ControlKind::Button, "Done", 126, 251, 50, 14},
 };
 
-constexpr DialogTemplate CONFIGURE_TEMPLATE{
-    CONFIGURE_DIALOG_ID, "Configure Capture", "System", 8, 303, 272, CONFIGURE_CONTROLS,
-};
-
 // The check boxes in exchange order, with their fields.
 struct BoxField {
     int id;
@@ -91,156 +73,123 @@ constexpr std::array<LimitField, 3> LIMIT_FIELDS = {{
     {IDC_KILOBYTES, &CaptureSettings::m_kilobytes},
 }};
 
-// Enter and Esc do nothing, and a close box, where a window manager still shows one,
-// closes nothing: Done is the only way out.
-class ConfigureWindow final : public QDialog {
+// The adapter tree's items as lines of the dialog's tree.
+class DetailTreeSink final : public TreeSink {
 public:
-    ConfigureWindow(QWidget* parent, std::function<void(QObject*)> onFocusLost)
-        : QDialog(parent), m_onFocusLost(std::move(onFocusLost))
+    explicit DetailTreeSink(DetailTree& tree) : m_tree(tree) {}
+    Item InsertItem(const char* text, Item parent) override
     {
-    }
-    bool m_closing = false;
-
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() == QEvent::FocusOut) m_onFocusLost(watched);
-        return QDialog::eventFilter(watched, event);
-    }
-
-protected:
-    void keyPressEvent(QKeyEvent* event) override
-    {
-        switch (event->key()) {
-        case Qt::Key_Return:
-        case Qt::Key_Enter:
-        case Qt::Key_Escape: event->accept(); return;
-        default: QDialog::keyPressEvent(event);
-        }
-    }
-    void closeEvent(QCloseEvent* event) override
-    {
-        if (m_closing) QDialog::closeEvent(event);
-        else event->ignore();
-    }
-    void reject() override
-    {
-        if (m_closing) QDialog::reject();
+        // Items are numbered from 1, so that ROOT (0) stays the top level.
+        const NodeId under = parent == ROOT ? NO_NODE : static_cast<NodeId>(parent - 1);
+        return static_cast<Item>(m_tree.InsertLine(text, under)) + 1;
     }
 
 private:
-    std::function<void(QObject*)> m_onFocusLost;
+    DetailTree& m_tree;
 };
 
 }  // namespace
 
+const DialogTemplate CONFIGURE_TEMPLATE{
+    CONFIGURE_DIALOG_ID, "Configure Capture", "System", 8, 303, 272, DialogFrame::Sizing, CONFIGURE_CONTROLS,
+};
+
 CConfigureDlg::~CConfigureDlg() = default;
 
-int CConfigureDlg::DoModal(QWidget* parent)
+int CConfigureDlg::DoModal(Dialog* owner)
 {
-    Open(parent);
-    const int result = m_window->exec();
+    Open(owner);
+    const int result = m_window->RunModal();
     Close();
     return result;
 }
 
-QDialog* CConfigureDlg::Open(QWidget* parent)
+Dialog* CConfigureDlg::Open(Dialog* owner)
 {
-    auto* window = new ConfigureWindow(parent, [this](QObject* control) {
-        if (auto* widget = qobject_cast<QWidget*>(control)) OnKillFocusLimit(ControlId(widget));
-    });
-    m_window.reset(window);
-    window->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    window->setModal(true);
-    BuildDialog(window, CONFIGURE_TEMPLATE);
-    window->setFixedSize(window->size());
-
-    for (const BoxField& box : PROTOCOL_BOXES)
-        QObject::connect(ControlAs<QCheckBox>(window, box.id), &QCheckBox::clicked, window, [this, id = box.id] { OnProtocolBox(id); });
-    QObject::connect(ControlAs<QCheckBox>(window, IDC_FILTER_ENABLE), &QCheckBox::clicked, window, [this] { OnEnableFilter(); });
-    QObject::connect(ControlAs<QPushButton>(window, IDC_APPLY), &QPushButton::clicked, window, [this] { OnApply(); });
-    QObject::connect(ControlAs<QPushButton>(window, IDC_DONE), &QPushButton::clicked, window, [this] { OnDone(); });
-    for (const LimitField& limit : LIMIT_FIELDS) ControlAs<QLineEdit>(window, limit.id)->installEventFilter(window);
-
-    auto* tree = ControlAs<QTreeView>(window, IDC_INTERFACES);
-    m_adapterModel = new QStandardItemModel(window);
-    tree->setModel(m_adapterModel);
-    ConnectTreeHandlers(tree, TreeHandlers{nullptr, [this] { OnInterfaceDoubleClick(); }, nullptr});
-
+    m_window = Windows().CreateDialog(CONFIGURE_TEMPLATE, *this, owner);
     OnInitDialog();
-    return window;
+    return m_window.get();
 }
 
-void CConfigureDlg::Close()
-{
-    if (!m_window) return;
-    static_cast<ConfigureWindow*>(m_window.get())->m_closing = true;
-    m_window->close();
-    m_window.reset();
-    m_adapterModel = nullptr;
-}
+void CConfigureDlg::Close() { m_window.reset(); }
 
 void CConfigureDlg::OnInitDialog()
 {
-    QDialog* w = m_window.get();
+    Dialog& w = *m_window;
     DoDataExchange(false);
-    ControlAs<IpAddressControl>(w, IDC_LISTEN_ADDRESS)->SetAddress(m_interfaceAddress);
-    ControlAs<IpAddressControl>(w, IDC_RULE_ADDRESS)->SetAddress(m_interfaceAddress);
-    ControlAs<IpAddressControl>(w, IDC_RULE_MASK)->SetAddress(0xFFFFFFFFu);
+    w.SetAddress(IDC_LISTEN_ADDRESS, m_interfaceAddress);
+    w.SetAddress(IDC_RULE_ADDRESS, m_interfaceAddress);
+    w.SetAddress(IDC_RULE_MASK, 0xFFFFFFFFu);
 
     delete g_adapterInfo;
     g_adapterInfo = new adapter_info;
-    ItemModelTreeSink sink(m_adapterModel);
+    DetailTree& tree = w.BeginTree(IDC_INTERFACES);
+    DetailTreeSink sink(tree);
     FillAdapterTree(*g_adapterInfo, sink, TreeSink::ROOT);
-    auto* tree = ControlAs<QTreeView>(w, IDC_INTERFACES);
-    if (m_adapterModel->rowCount() > 0) tree->expand(m_adapterModel->index(0, 0));
+    if (tree.Size() > 0) tree.SetExpanded(tree.FirstChild(NO_NODE), true);  // the first adapter, one level
+    w.EndTree(IDC_INTERFACES);
 
-    ControlAs<QCheckBox>(w, IDC_UDP)->setFocus();
+    w.Focus(IDC_UDP, false);
+}
+
+void CConfigureDlg::OnCommand(int id)
+{
+    switch (id) {
+    case IDC_UDP:
+    case IDC_ICMP:
+    case IDC_IGMP:
+    case IDC_TCP:
+    case IDC_OTHER: OnProtocolBox(id); break;
+    case IDC_FILTER_ENABLE: OnEnableFilter(); break;
+    case IDC_APPLY: OnApply(); break;
+    case IDC_DONE: OnDone(); break;
+    default: break;
+    }
+}
+
+void CConfigureDlg::OnKillFocus(int id) { OnKillFocusLimit(id); }
+
+void CConfigureDlg::OnDoubleClick(int id)
+{
+    if (id == IDC_INTERFACES) OnInterfaceDoubleClick();
 }
 
 bool CConfigureDlg::ReadLimit(int id, uint32_t* field)
 {
-    auto* edit = ControlAs<QLineEdit>(m_window.get(), id);
     uint32_t value = 0;
-    if (ReadLimitText(edit->text().toLatin1().toStdString(), &value)) {
+    if (ReadLimitText(m_window->Text(id), &value)) {
         *field = value;
         return true;
     }
     const bool outer = !m_inHandler;
     m_inHandler = true;
-    ShowMessageBox(m_window.get(), QStringLiteral("Please enter a positive integer."), QString(), MessageIcon::None,
-                   MessageButtons::Ok);
-    edit->setFocus();
-    edit->selectAll();
+    ShowMessageBox(m_window.get(), "Please enter a positive integer.", "", MessageIcon::None, MessageButtons::Ok);
+    m_window->Focus(id, true);
     if (outer) m_inHandler = false;
     return false;
 }
 
 bool CConfigureDlg::DoDataExchange(bool fromControls)
 {
-    QDialog* w = m_window.get();
-    if (!w) return false;
-    auto* text = ControlAs<QPlainTextEdit>(w, IDC_RULE_TEXT);
-    auto* enable = ControlAs<QCheckBox>(w, IDC_FILTER_ENABLE);
-    auto* action = ControlAs<QComboBox>(w, IDC_RULE_ACTION);
-    auto* direction = ControlAs<QComboBox>(w, IDC_RULE_DIRECTION);
+    if (!m_window) return false;
+    Dialog& w = *m_window;
     if (!fromControls) {
-        for (const BoxField& box : PROTOCOL_BOXES) ControlAs<QCheckBox>(w, box.id)->setChecked(this->*box.field == 1);
-        for (const LimitField& limit : LIMIT_FIELDS)
-            ControlAs<QLineEdit>(w, limit.id)->setText(QString::number(this->*limit.field));
-        text->setPlainText(QString::fromLatin1(m_filterText.c_str()));
-        enable->setChecked(m_filterEnable == 1);
-        action->setCurrentIndex(m_ruleAction);
-        direction->setCurrentIndex(m_ruleDirection);
+        for (const BoxField& box : PROTOCOL_BOXES) w.SetCheck(box.id, this->*box.field == 1);
+        for (const LimitField& limit : LIMIT_FIELDS) w.SetText(limit.id, std::to_string(this->*limit.field));
+        w.SetText(IDC_RULE_TEXT, m_filterText);
+        w.SetCheck(IDC_FILTER_ENABLE, m_filterEnable == 1);
+        w.SetSelectedIndex(IDC_RULE_ACTION, m_ruleAction);
+        w.SetSelectedIndex(IDC_RULE_DIRECTION, m_ruleDirection);
         return true;
     }
-    for (const BoxField& box : PROTOCOL_BOXES) this->*box.field = ControlAs<QCheckBox>(w, box.id)->isChecked() ? 1 : 0;
+    for (const BoxField& box : PROTOCOL_BOXES) this->*box.field = w.IsChecked(box.id) ? 1 : 0;
     // A field without a number stops the exchange: it and the fields after it keep their values.
     for (const LimitField& limit : LIMIT_FIELDS)
         if (!ReadLimit(limit.id, &(this->*limit.field))) return false;
-    m_filterText = text->toPlainText().toLatin1().toStdString();
-    m_filterEnable = enable->isChecked() ? 1 : 0;
-    m_ruleAction = action->currentIndex();
-    m_ruleDirection = direction->currentIndex();
+    m_filterText = w.Text(IDC_RULE_TEXT);
+    m_filterEnable = w.IsChecked(IDC_FILTER_ENABLE) ? 1 : 0;
+    m_ruleAction = w.SelectedIndex(IDC_RULE_ACTION);
+    m_ruleDirection = w.SelectedIndex(IDC_RULE_DIRECTION);
     return true;
 }
 
@@ -267,13 +216,10 @@ void CConfigureDlg::OnEnableFilter()
 void CConfigureDlg::OnKillFocusLimit(int id)
 {
     if (m_inHandler || !m_window) return;
+    const auto limit = std::find_if(LIMIT_FIELDS.begin(), LIMIT_FIELDS.end(), [id](const LimitField& f) { return f.id == id; });
+    if (limit == LIMIT_FIELDS.end()) return;
     m_inHandler = true;
     DoDataExchange(true);  // on failure the field keeps its previous value, written back below
-    const auto limit = std::find_if(LIMIT_FIELDS.begin(), LIMIT_FIELDS.end(), [id](const LimitField& f) { return f.id == id; });
-    if (limit == LIMIT_FIELDS.end()) {
-        m_inHandler = false;
-        return;
-    }
     // The session's setter clamps (taking the value as signed) and returns what it stored.
     const int typed = static_cast<int>(this->*limit->field);
     const int stored = !g_session                ? typed
@@ -281,23 +227,21 @@ void CConfigureDlg::OnKillFocusLimit(int id)
                        : id == IDC_SECONDS       ? g_session->SetSecondsLimit(typed)
                                                  : g_session->SetKilobyteLimit(typed);
     this->*limit->field = static_cast<uint32_t>(stored);
-    auto* edit = ControlAs<QLineEdit>(m_window.get(), id);
-    edit->selectAll();
-    edit->insert(QString::asprintf("%3d", stored));
+    char shown[16];
+    std::snprintf(shown, sizeof shown, "%3d", stored);
+    m_window->ReplaceAllText(id, shown);
     m_inHandler = false;
 }
 
 void CConfigureDlg::OnApply()
 {
     DoDataExchange(true);
-    QDialog* w = m_window.get();
-    auto* addressControl = ControlAs<IpAddressControl>(w, IDC_RULE_ADDRESS);
-    auto* maskControl = ControlAs<IpAddressControl>(w, IDC_RULE_MASK);
+    Dialog& w = *m_window;
     uint32_t masked = 0, used = 0;
-    const FilterRule rule =
-        BuildFilterRule(m_ruleAction, m_ruleDirection, addressControl->Address(), maskControl->Address(), &masked, &used);
-    addressControl->SetAddress(masked);
-    maskControl->SetAddress(used);
+    const FilterRule rule = BuildFilterRule(m_ruleAction, m_ruleDirection, w.Address(IDC_RULE_ADDRESS),
+                                            w.Address(IDC_RULE_MASK), &masked, &used);
+    w.SetAddress(IDC_RULE_ADDRESS, masked);
+    w.SetAddress(IDC_RULE_MASK, used);
     m_filterText = FormatFilterRule(rule);
     m_appliedRule = rule;
     if (g_session) g_session->m_filter = rule;
@@ -307,11 +251,9 @@ void CConfigureDlg::OnApply()
 void CConfigureDlg::OnInterfaceDoubleClick()
 {
     DoDataExchange(true);
-    QDialog* w = m_window.get();
-    auto* tree = ControlAs<QTreeView>(w, IDC_INTERFACES);
-    const QModelIndex selected = tree->currentIndex();
-    if (!selected.isValid()) return;
-    const uint32_t address = ParseDottedQuad(selected.data().toString().toLatin1().constData());
+    Dialog& w = *m_window;
+    const std::string selected = w.SelectedItemText(IDC_INTERFACES);
+    const uint32_t address = ParseDottedQuad(selected.c_str());
     if (address == 0) return;
 
     HostAddress host;
@@ -319,11 +261,10 @@ void CConfigureDlg::OnInterfaceDoubleClick()
     auto* session = new (std::nothrow) CaptureSession(host, 1024, 8096);
     if (!session || !session->m_ready) {
         delete session;
-        ShowMessageBox(w, QStringLiteral("Could not bind to the specified address!"), QStringLiteral("Error"),
-                       MessageIcon::Stop, MessageButtons::Ok);
+        ShowMessageBox(&w, "Could not bind to the specified address!", "Error", MessageIcon::Stop, MessageButtons::Ok);
         return;
     }
-    ControlAs<IpAddressControl>(w, IDC_LISTEN_ADDRESS)->SetAddress(address);
+    w.SetAddress(IDC_LISTEN_ADDRESS, address);
     m_interfaceAddress = address;
     delete g_session;
     g_session = session;
@@ -334,9 +275,7 @@ void CConfigureDlg::OnInterfaceDoubleClick()
 void CConfigureDlg::OnDone()
 {
     if (!DoDataExchange(true)) return;
-    auto* window = static_cast<ConfigureWindow*>(m_window.get());
-    window->m_closing = true;
-    window->accept();
+    m_window->EndDialog(ID_OK);
 }
 
 }  // namespace kestrine

@@ -3,13 +3,10 @@
 // current session at once; Done only closes the window.
 #pragma once
 
-#include <QDialog>
-
 #include <memory>
 
 #include "ui/capture_settings.h"
-
-class QStandardItemModel;
+#include "ui/window_system.h"
 
 namespace kestrine {
 
@@ -33,20 +30,22 @@ inline constexpr int IDC_APPLY = 1036;
 inline constexpr int IDC_RULE_TEXT = 1037;
 inline constexpr int IDC_RULE_DIRECTION = 1038;
 
-class CConfigureDlg : public CaptureSettings {
+extern const DialogTemplate CONFIGURE_TEMPLATE;
+
+class CConfigureDlg : public CaptureSettings, public DialogHandler {
 public:
     CConfigureDlg() = default;
     ~CConfigureDlg();
     CConfigureDlg(const CConfigureDlg&) = delete;
     CConfigureDlg& operator=(const CConfigureDlg&) = delete;
 
-    // Opens the window modally; returns QDialog::Accepted when Done closed it.
-    int DoModal(QWidget* parent = nullptr);
+    // Opens the window modally; returns ID_OK when Done closed it.
+    int DoModal(Dialog* owner = nullptr);
 
     // The window's life, separately (DoModal uses them; tests drive an open window).
-    QDialog* Open(QWidget* parent = nullptr);
+    Dialog* Open(Dialog* owner = nullptr);
     void Close();
-    QDialog* Window() const { return m_window.get(); }
+    Dialog* Window() const { return m_window.get(); }
 
     // The exchange between the fields and the controls; false when a limit field held no
     // number (the user has been told and the field is focused).
@@ -59,12 +58,19 @@ public:
     void OnInterfaceDoubleClick();
     void OnDone();
 
+    // The window's notifications, passed to the handlers above.
+    void OnCommand(int id) override;
+    void OnKillFocus(int id) override;
+    void OnDoubleClick(int id) override;
+    // Enter and Esc close nothing: Done is the only way out.
+    void OnOK() override {}
+    void OnCancel() override {}
+
 private:
     void OnInitDialog();
     bool ReadLimit(int id, uint32_t* field);
 
-    std::unique_ptr<QDialog> m_window;
-    QStandardItemModel* m_adapterModel = nullptr;
+    std::unique_ptr<Dialog> m_window;
     bool m_inHandler = false;  // a message box opened by a handler moves the focus too
 };
 

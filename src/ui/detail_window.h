@@ -1,49 +1,56 @@
 // A small window of its own with the decoded tree of one packet, filled once when it
-// opens, so packets can be compared side by side. It owns itself and is destroyed when
-// closed (or with its owner).
+// opens, so packets can be compared side by side. It owns itself: closing it (close box,
+// Esc or Enter) destroys it, and it goes with its owner.
 #pragma once
 
-#include <QDialog>
-#include <QPoint>
-
 #include <cstdint>
+#include <memory>
 
 #include "common/packet_record.h"
-
-class QTreeView;
+#include "ui/window_system.h"
 
 namespace kestrine {
-
-class DetailTreeModel;
 
 inline constexpr int DETAIL_WINDOW_ID = 103;
 inline constexpr int DETAIL_TREE_ID = 1016;
 inline constexpr int DETAIL_MIN_WIDTH = 150;  // frame included
 inline constexpr int DETAIL_MIN_HEIGHT = 65;
 
+extern const DialogTemplate DETAIL_TEMPLATE;
+
+struct ScreenPoint {
+    int x;
+    int y;
+    friend bool operator==(const ScreenPoint&, const ScreenPoint&) = default;
+};
+
 // Where the next detail window opens, in screen coordinates; (50, 30) at start.
-extern QPoint g_nextDetailPosition;
+extern ScreenPoint g_nextDetailPosition;
 // The cascade: 50 to the right and 30 down, each coordinate wrapping by itself.
-QPoint NextDetailPosition(QPoint position);
+ScreenPoint NextDetailPosition(ScreenPoint position);
 
-class DetailWindow final : public QDialog {
+class DetailWindow final : public DialogHandler {
 public:
-    explicit DetailWindow(QWidget* owner);
+    Dialog* Window() const { return m_dialog.get(); }
 
-    QTreeView* m_tree = nullptr;
-    DetailTreeModel* m_model = nullptr;
+    void OnOK() override;
+    void OnCancel() override;
+    void OnSize(uint32_t type, int width, int height) override;
+    void OnDestroyed() override;
 
-protected:
-    void resizeEvent(QResizeEvent* event) override;
-    void showEvent(QShowEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
+    // Open windows, for the tests' accounting.
+    static int OpenCount();
 
 private:
-    void SetMinimumFrameSize();
+    friend DetailWindow* OpenDetailWindow(Dialog* owner, const PacketRecord& record, int64_t index);
+    explicit DetailWindow(Dialog* owner);
+    ~DetailWindow();
+
+    std::unique_ptr<Dialog> m_dialog;
 };
 
 // Creates, places, fills and shows a detail window for the record, owned by owner (the
-// main window). Returns it; it deletes itself when closed.
-DetailWindow* OpenDetailWindow(QWidget* owner, const PacketRecord& record, int64_t index);
+// main window). The window owns itself from then on; the pointer is for the tests.
+DetailWindow* OpenDetailWindow(Dialog* owner, const PacketRecord& record, int64_t index);
 
 }  // namespace kestrine

@@ -1,23 +1,16 @@
-// Dialogs built from one table of their controls: identifier, kind, text and geometry in
-// dialog units. Dialog units follow the dialog font's average character width and height
-// (x · baseX / 4, y · baseY / 8), so a template keeps its proportions with any font. Every
-// control carries its numeric identifier (property and object name) and an accessible name.
+// Dialogs described by one table of their controls: identifier, kind, text and geometry in
+// dialog units, plus the frame of the window. Each realisation of the window system builds
+// its windows from these tables. Dialog units follow the dialog font's average character
+// width and height (x · baseX / 4, y · baseY / 8), so a template keeps its proportions with
+// any font.
 #pragma once
-
-#include <QRect>
-#include <QSize>
-#include <QString>
-#include <QWidget>
 
 #include <cstdint>
 #include <span>
 
-class QFont;
-
 namespace kestrine {
 
 inline constexpr int NO_ID = -1;  // a control nobody addresses (labels, frames, icons)
-inline constexpr const char* CONTROL_ID_PROPERTY = "controlId";
 
 enum class ControlKind {
     Label,
@@ -31,18 +24,29 @@ enum class ControlKind {
     ReadOnlyText,  // multi-line, read-only, scrolls itself to new text
     DropDown,      // text: the items, separated by '\n', in order
     TreeView,
+    PacketList,    // the flat list of summary lines: thousands of lines, shown from a model
     IpAddress,
     Trackbar,      // vertical, 0 to 100, minimum at the top, no ticks
     RichEdit,
     Icon,          // the program's icon
 };
 
+// Control styles.
 inline constexpr uint32_t STYLE_DISABLED = 0x1;
+inline constexpr uint32_t STYLE_FULL_ROW_SELECT = 0x2;  // tree views
+
+// Window frames.
+enum class DialogFrame {
+    Main,    // resizable, minimise and maximise boxes, task-bar button, sunken client edge
+    Tool,    // pop-up tool window: small caption, system menu, sizing border, static edge
+    Fixed,   // caption and system menu, fixed size
+    Sizing,  // caption and sizing border, no system menu (so no close box)
+};
 
 struct ControlTemplate {
     int id;
     ControlKind kind;
-    const char* text;  // nullptr: none
+    const char* text;  // nullptr: none; '&' marks an access key
     int x, y, width, height;  // dialog units
     uint32_t style = 0;
     const char* role = nullptr;  // accessible name of a control without text
@@ -54,6 +58,7 @@ struct DialogTemplate {
     const char* fontFace;
     int pointSize;
     int width, height;  // dialog units of the client area
+    DialogFrame frame;
     std::span<const ControlTemplate> controls;
 };
 
@@ -62,23 +67,18 @@ struct DialogBaseUnits {
     int x;
     int y;
 };
-DialogBaseUnits BaseUnitsOf(const QFont& font);
-// Dialog units to pixels, rounded to the nearest pixel as the original platform does.
-QRect MapDialogRect(const QRect& units, DialogBaseUnits base);
-QSize MapDialogSize(int width, int height, DialogBaseUnits base);
 
-// Sets the dialog's font and caption, creates every control of the template as a child at
-// its pixel position and sizes the dialog's client area. Returns the base units used.
-DialogBaseUnits BuildDialog(QWidget* dialog, const DialogTemplate& dialogTemplate);
+struct PixelRect {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+    friend bool operator==(const PixelRect&, const PixelRect&) = default;
+};
 
-// The control with that identifier, or nullptr.
-QWidget* Control(const QWidget* dialog, int id);
-template <typename T>
-T* ControlAs(const QWidget* dialog, int id)
-{
-    return qobject_cast<T*>(Control(dialog, id));
-}
-// The identifier a control was built with; NO_ID for anything else.
-int ControlId(const QWidget* control);
+// MulDiv: value · numerator / denominator rounded to the nearest integer, halves away from zero.
+int ScaleRounded(int value, int numerator, int denominator);
+// Dialog units to pixels, rounded as the dialog manager does.
+PixelRect MapDialogRect(const PixelRect& units, DialogBaseUnits base);
 
 }  // namespace kestrine

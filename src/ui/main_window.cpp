@@ -1,20 +1,9 @@
 // The main window and the program's start-up.
 #include "ui/main_window.h"
 
-#include <QApplication>
-#include <QFileDialog>
-#include <QHeaderView>
-#include <QKeyEvent>
-#include <QMenu>
-#include <QPushButton>
-#include <QShortcut>
-#include <QSlider>
-#include <QTimer>
-#include <QTreeView>
-
 #include <array>
-#include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "capture/capture_session.h"
 #include "capture/host_address.h"
@@ -25,15 +14,9 @@
 #include "netinfo/adapter_info.h"
 #include "ui/about_box.h"
 #include "ui/detail_window.h"
-#include "ui/dialog_template.h"
-#include "ui/ip_address_control.h"
-#include "ui/message_box.h"
-#include "ui/packet_list_model.h"
-#include "ui/resources.h"
+#include "ui/resource_ids.h"
 #include "ui/save_packets.h"
 #include "ui/session_globals.h"
-#include "ui/system_menu.h"
-#include "ui/tree_views.h"
 
 namespace kestrine {
 
@@ -45,37 +28,16 @@ constexpr std::array MAIN_CONTROLS = {
     ControlTemplate{IDC_BEGIN_CAPTURE, ControlKind::Button, "Begin Capture", 133, 15, 59, 14, STYLE_DISABLED},
     ControlTemplate{IDC_ABORT_CAPTURE, ControlKind::Button, "Abort Capture", 195, 15, 59, 14, STYLE_DISABLED},
     ControlTemplate{IDC_CONFIGURE, ControlKind::Button, "Configure", 257, 15, 54, 14},
-    ControlTemplate{IDC_PACKET_LIST, ControlKind::TreeView, nullptr, 9, 35, 302, 113, 0, "Packet list"},
+    ControlTemplate{IDC_PACKET_LIST, ControlKind::PacketList, nullptr, 9, 35, 302, 113, 0, "Packet list"},
     ControlTemplate{IDC_DETAIL_TREE, ControlKind::TreeView, nullptr, 9, 151, 302, 113, 0, "Packet detail"},
     ControlTemplate{IDC_SPLIT, ControlKind::Trackbar, nullptr, 0, 32, 9, 235, 0, "Split"},
 };
 
-constexpr DialogTemplate MAIN_TEMPLATE{
-    MAIN_WINDOW_ID, "Kestrine - www.harvoll.example", "Fixedsys", 8, 318, 268, MAIN_CONTROLS,
-};
-
-// The size notification's kinds.
-constexpr uint32_t SIZE_RESTORED = 0;
-constexpr uint32_t SIZE_MAXIMIZED = 2;
-
-QString DefaultSaveFileChooser(QWidget* parent)
-{
-    QFileDialog dialog(parent, QStringLiteral("Save Packets As"), QString(),
-                       QStringLiteral("Capture files (*.pcap);;All files (*)"));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setDefaultSuffix(QStringLiteral("pcap"));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
-    return dialog.selectedFiles().first();
-}
-
-SaveFileChooser g_saveFileChooser = DefaultSaveFileChooser;
-
 }  // namespace
 
-void SetSaveFileChooser(SaveFileChooser chooser)
-{
-    g_saveFileChooser = chooser ? std::move(chooser) : SaveFileChooser(DefaultSaveFileChooser);
-}
+const DialogTemplate MAIN_TEMPLATE{
+    MAIN_WINDOW_ID, "Kestrine - www.harvoll.example", "Fixedsys", 8, 318, 268, DialogFrame::Main, MAIN_CONTROLS,
+};
 
 MainLayout ComputeMainLayout(int lowerPercent, int width, int height)
 {
@@ -83,58 +45,21 @@ MainLayout ComputeMainLayout(int lowerPercent, int width, int height)
     // formed in double: 50 % of 400 pixels gives 199.
     const int lower = static_cast<int>(lowerPercent * static_cast<double>(0.01f) * (height - 80));
     const int upper = height - lower - 80;
-    return MainLayout{QRect(18, 66, width - 32, upper), QRect(0, 61, 18, height - 64),
-                      QRect(18, height - lower - 9, width - 32, lower)};
+    return MainLayout{PixelRect{18, 66, width - 32, upper}, PixelRect{0, 61, 18, height - 64},
+                      PixelRect{18, height - lower - 9, width - 32, lower}};
 }
 
-MainWindow::MainWindow()
+MainWindow::MainWindow() : m_dialog(Windows().CreateDialog(MAIN_TEMPLATE, *this, nullptr))
 {
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
-                   Qt::WindowCloseButtonHint);
-    BuildDialog(this, MAIN_TEMPLATE);
-    m_icon = ProgramIcon();
-    m_addressControl = ControlAs<IpAddressControl>(this, IDC_LISTEN_ADDRESS);
-    m_packetList = ControlAs<QTreeView>(this, IDC_PACKET_LIST);
-    m_lowerTree = ControlAs<QTreeView>(this, IDC_DETAIL_TREE);
-    m_split = ControlAs<QSlider>(this, IDC_SPLIT);
-
-    m_packetModel = new PacketListModel(this);
-    m_packetList->setModel(m_packetModel);
-    // Thousands of lines: no per-line width measuring; a fixed width holds the longest line.
-    m_packetList->header()->setSectionResizeMode(QHeaderView::Fixed);
-    m_packetList->header()->resizeSection(0, m_packetList->fontMetrics().horizontalAdvance(QString(128, QLatin1Char('0'))));
-    m_packetList->setContextMenuPolicy(Qt::CustomContextMenu);
-    m_detailModel = new DetailTreeModel(this);
-    m_lowerTree->setModel(m_detailModel);
-
-    ConnectTreeHandlers(m_packetList, TreeHandlers{[this] { OnPacketSelected(); }, [this] { OnPacketDoubleClick(); }, nullptr});
-    ConnectTreeHandlers(m_lowerTree, TreeHandlers{nullptr, nullptr, [this](const QModelIndex& item, int action) {
-                                                      OnDetailItemExpanded(item.data(ITEM_DATA_ROLE).toUInt(), action);
-                                                  }});
-    connect(ControlAs<QPushButton>(this, IDC_BEGIN_CAPTURE), &QPushButton::clicked, this, [this] { OnBeginCapture(); });
-    connect(ControlAs<QPushButton>(this, IDC_ABORT_CAPTURE), &QPushButton::clicked, this, [this] { OnAbortCapture(); });
-    connect(ControlAs<QPushButton>(this, IDC_CONFIGURE), &QPushButton::clicked, this, [this] { OnConfigure(); });
-    connect(m_split, &QSlider::valueChanged, this, [this] { OnSplitterMoved(); });
-
-    connect(m_packetList, &QTreeView::customContextMenuRequested, this, [this](const QPoint& at) {
-        QMenu menu(this);
-        menu.addAction(QStringLiteral("Save Packets As..."), this, [this] { OnSavePackets(); })->setEnabled(CanSavePackets());
-        menu.exec(m_packetList->viewport()->mapToGlobal(at));
-    });
-    auto* save = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_S), this);
-    connect(save, &QShortcut::activated, this, [this] {
-        if (CanSavePackets()) OnSavePackets();
-    });
-
-    m_timer = new QTimer(this);
-    connect(m_timer, &QTimer::timeout, this, [this] { OnTimer(); });
-    m_systemMenu = new SystemMenu(this, [this](int command) { return OnSysCommand(command); });
+    m_dialog->SetMinimumFrameSize(MAIN_MIN_WIDTH, MAIN_MIN_HEIGHT);
+    m_dialog->AddContextCommand(IDC_PACKET_LIST, ContextCommand{SAVE_PACKETS_COMMAND, "Save Packets As...", 'S'});
 }
 
 MainWindow::~MainWindow()
 {
-    // Detail windows are children and go with the window; they hold text only.
-    m_timer->stop();
+    // Detail windows are owned by the window and go with it; they hold text only.
+    if (m_dialog) m_dialog->KillTimer(CAPTURE_TIMER_ID);
+    m_dialog.reset();
     delete g_session;  // ends a capture that still runs before its buffer goes
     g_session = nullptr;
     delete g_adapterInfo;
@@ -144,49 +69,86 @@ MainWindow::~MainWindow()
 int MainWindow::DoModal()
 {
     OnInitDialog();
-    return exec();
+    return m_dialog->RunModal();
 }
 
 void MainWindow::OnInitDialog()
 {
-    m_systemMenu->AppendSeparator();
-    m_systemMenu->AppendEntry(ABOUT_COMMAND, QString::fromLatin1(ABOUT_MENU_TEXT));
-    setWindowIcon(m_icon);
+    Dialog& w = *m_dialog;
+    Windows().InitialiseRichEdit();
+    w.AppendSystemMenu(0, nullptr);
+    w.AppendSystemMenu(ABOUT_COMMAND, KESTRINE_ABOUT_MENU_TEXT);
+    w.SetProgramIcon();
 
     StartNetworking();
     HostAddress address;
     address.FromLocalHost(5000);
     g_session = new CaptureSession(address, 1024, 8096);
     if (!g_session->m_ready) {
-        ShowMessageBox(this, QStringLiteral("Could not bind to default address!\r\nPlease configure the listening interface"),
-                       QStringLiteral("ERROR"), MessageIcon::Stop, MessageButtons::Ok);
+        ShowMessageBox(&w, "Could not bind to default address!\r\nPlease configure the listening interface", "ERROR",
+                       MessageIcon::Stop, MessageButtons::Ok);
     }
     // The limits, and what else the configuration dialog shows, hold from the first capture on.
     ApplySettingsToSession(m_configDialog, *g_session);
-    m_addressControl->SetAddress(address.HostOrderAddress());
+    w.SetAddress(IDC_LISTEN_ADDRESS, address.HostOrderAddress());
 
     m_listedCount = 0;
-    m_timer->start(TIMER_PERIOD_MS);
-    m_split->setRange(0, 100);
-    m_split->setValue(50);
+    w.SetTimer(CAPTURE_TIMER_ID, TIMER_PERIOD_MS);
+    w.SetTrackbarRange(IDC_SPLIT, 0, 100);
+    w.SetTrackbarPosition(IDC_SPLIT, 50);
     CheckFirstRun();
 }
 
 void MainWindow::SetButtons(bool begin, bool abort, bool configure)
 {
-    Control(this, IDC_BEGIN_CAPTURE)->setEnabled(begin);
-    Control(this, IDC_ABORT_CAPTURE)->setEnabled(abort);
-    Control(this, IDC_CONFIGURE)->setEnabled(configure);
+    m_dialog->Enable(IDC_BEGIN_CAPTURE, begin);
+    m_dialog->Enable(IDC_ABORT_CAPTURE, abort);
+    m_dialog->Enable(IDC_CONFIGURE, configure);
 }
+
+void MainWindow::OnCommand(int id)
+{
+    switch (id) {
+    case IDC_BEGIN_CAPTURE: OnBeginCapture(); break;
+    case IDC_ABORT_CAPTURE: OnAbortCapture(); break;
+    case IDC_CONFIGURE: OnConfigure(); break;
+    case SAVE_PACKETS_COMMAND:
+        if (CanSavePackets()) OnSavePackets();
+        break;
+    default: break;
+    }
+}
+
+void MainWindow::OnSelectionChanged(int id)
+{
+    if (id == IDC_PACKET_LIST) OnPacketSelected();
+}
+
+void MainWindow::OnDoubleClick(int id)
+{
+    if (id == IDC_PACKET_LIST) OnPacketDoubleClick();
+}
+
+void MainWindow::OnItemExpanded(int id, uint32_t itemData, int action)
+{
+    if (id == IDC_DETAIL_TREE) OnDetailItemExpanded(itemData, action);
+}
+
+void MainWindow::OnTrackbarMoved(int id)
+{
+    if (id == IDC_SPLIT) OnSplitterMoved();
+}
+
+bool MainWindow::IsCommandEnabled(int command) { return command != SAVE_PACKETS_COMMAND || CanSavePackets(); }
 
 void MainWindow::OnBeginCapture()
 {
     if (!g_session) return;
     g_session->Reset();
     m_listedCount = 0;
-    m_packetModel->Clear();
-    m_packetModel->AddTopLevelLine(SUMMARY_COLUMN_HEADER);
-    m_packetModel->Commit();
+    m_dialog->ClearList(IDC_PACKET_LIST);
+    m_dialog->ListTarget(IDC_PACKET_LIST).AddTopLevelLine(SUMMARY_COLUMN_HEADER);
+    m_dialog->CommitList(IDC_PACKET_LIST);
     SetButtons(false, true, false);
     g_session->Start(&CaptureSession::CaptureThread);
 }
@@ -198,12 +160,12 @@ void MainWindow::OnAbortCapture()
 
 void MainWindow::OnConfigure()
 {
-    m_configDialog.m_interfaceAddress = m_addressControl->Address();
-    m_configDialog.DoModal(this);
-    m_addressControl->SetAddress(m_configDialog.m_interfaceAddress);
+    m_configDialog.m_interfaceAddress = m_dialog->Address(IDC_LISTEN_ADDRESS);
+    m_configDialog.DoModal(m_dialog.get());
+    m_dialog->SetAddress(IDC_LISTEN_ADDRESS, m_configDialog.m_interfaceAddress);
 }
 
-void MainWindow::OnTimer()
+void MainWindow::OnTimer(int)
 {
     if (!g_session) return;
     if (!g_session->m_finished.load(std::memory_order_acquire)) SetButtons(false, true, false);
@@ -211,20 +173,20 @@ void MainWindow::OnTimer()
 
     // The count is read with acquire order: the entries below it are complete.
     const int32_t count = g_session->PacketCount();
-    for (int32_t i = m_listedCount; i < count; ++i) AddSummaryLine(*m_packetModel, g_session->m_index[i], i);
+    SummaryTarget& list = m_dialog->ListTarget(IDC_PACKET_LIST);
+    for (int32_t i = m_listedCount; i < count; ++i) AddSummaryLine(list, g_session->m_index[i], i);
     m_listedCount = count;
-    if (m_packetModel->Commit()) m_packetList->scrollTo(m_packetModel->index(m_packetModel->rowCount() - 1));
+    m_dialog->CommitList(IDC_PACKET_LIST);
 }
 
 int32_t MainWindow::SelectedPacketIndex() const
 {
-    const QModelIndex selected = m_packetList->currentIndex();
-    if (!selected.isValid() || !g_session) return -1;
+    if (!g_session) return -1;
     // The line begins with its index ("%ld", leading blanks skipped); the header does not.
-    const QByteArray text = selected.data().toString().toLatin1();
+    const std::string text = m_dialog->SelectedItemText(IDC_PACKET_LIST);
     char* end = nullptr;
-    const long index = std::strtol(text.constData(), &end, 10);
-    if (end == text.constData() || index < 0 || index >= g_session->PacketCount()) return -1;
+    const long index = std::strtol(text.c_str(), &end, 10);
+    if (end == text.c_str() || index < 0 || index >= g_session->PacketCount()) return -1;
     return static_cast<int32_t>(index);
 }
 
@@ -233,36 +195,30 @@ void MainWindow::OnPacketSelected()
     const int32_t i = SelectedPacketIndex();
     if (i < 0) return;
     const PacketRecord record = g_session->m_index[i];
-    m_fillingLowerTree = true;
-    m_detailModel->BeginRebuild();
-    const NodeId line = AddSummaryLine(m_detailModel->Tree(), record, i);
-    AddPacketDetail(m_detailModel->Tree(), record, line);
-    m_detailModel->Tree().SetExpanded(line, true);
-    m_detailModel->EndRebuild();
-    ApplyExpandedFlags(m_lowerTree, *m_detailModel);
-    m_fillingLowerTree = false;
+    DetailTree& tree = m_dialog->BeginTree(IDC_DETAIL_TREE);
+    const NodeId line = AddSummaryLine(tree, record, i);
+    AddPacketDetail(tree, record, line);
+    tree.SetExpanded(line, true);
+    m_dialog->EndTree(IDC_DETAIL_TREE);
 }
 
 void MainWindow::OnPacketDoubleClick()
 {
     const int32_t i = SelectedPacketIndex();
-    if (i >= 0) OpenDetailWindow(this, g_session->m_index[i], i);
+    if (i >= 0) OpenDetailWindow(m_dialog.get(), g_session->m_index[i], i);
 }
 
 void MainWindow::OnDetailItemExpanded(uint32_t itemData, int action)
 {
-    // The program's own expansions while filling carry the remembered action: nothing to learn.
-    if (m_fillingLowerTree) return;
     RememberSectionState(itemData, static_cast<ExpandAction>(action));
 }
 
 void MainWindow::OnSplitterMoved()
 {
-    int position = m_split->value();
+    int position = m_dialog->TrackbarPosition(IDC_SPLIT);
     if (position < 20 || position > 80) {
         position = position < 20 ? 20 : 80;
-        m_split->setValue(position);  // comes back here with the clamped position
-        return;
+        m_dialog->SetTrackbarPosition(IDC_SPLIT, position);
     }
     m_lowerPercent = 100 - position;
     OnSize(m_lastSizeType, m_lastWidth, m_lastHeight);
@@ -273,23 +229,17 @@ void MainWindow::OnSize(uint32_t type, int width, int height)
     m_lastSizeType = type;
     m_lastWidth = width;
     m_lastHeight = height;
-    if (width <= 0 || height <= 0) return;  // before the first real size
     const MainLayout layout = ComputeMainLayout(m_lowerPercent, width, height);
-    // Extents below zero (a tiny window) are handed on as empty.
-    const auto place = [](QWidget* control, QRect r) {
-        control->setGeometry(r.x(), r.y(), qMax(r.width(), 0), qMax(r.height(), 0));
-        control->raise();
-    };
-    place(m_packetList, layout.packetList);
-    place(m_split, layout.trackbar);
-    place(m_lowerTree, layout.lowerTree);
+    m_dialog->MoveControl(IDC_PACKET_LIST, layout.packetList);
+    m_dialog->MoveControl(IDC_SPLIT, layout.trackbar);
+    m_dialog->MoveControl(IDC_DETAIL_TREE, layout.lowerTree);
 }
 
 bool MainWindow::OnSysCommand(int command)
 {
     if ((command & 0xFFF0) != ABOUT_COMMAND) return false;
     AboutBox box;
-    box.exec();
+    box.DoModal();
     return true;
 }
 
@@ -301,70 +251,27 @@ bool MainWindow::CanSavePackets() const
 void MainWindow::OnSavePackets()
 {
     if (!CanSavePackets()) return;
-    const QString path = g_saveFileChooser(this);
-    if (path.isEmpty()) return;
+    const std::string path = ChooseSaveFile(m_dialog.get());
+    if (path.empty()) return;
     std::string error;
-    if (!SavePackets(g_session->m_index, g_session->PacketCount(), g_session->m_startWallClockNs,
-                     path.toStdString(), &error)) {
-        ShowMessageBox(this, QStringLiteral("Could not save the packets to %1:\r\n%2").arg(path, QString::fromStdString(error)),
-                       QStringLiteral("Error"), MessageIcon::Stop, MessageButtons::Ok);
+    if (!SavePackets(g_session->m_index, g_session->PacketCount(), g_session->m_startWallClockNs, path, &error)) {
+        ShowMessageBox(m_dialog.get(), "Could not save the packets to " + path + ":\r\n" + error, "Error",
+                       MessageIcon::Stop, MessageButtons::Ok);
     }
 }
 
-void MainWindow::reject()
+void MainWindow::OnCancel()
 {
-    if (ShowMessageBox(this, QStringLiteral("Really Quit?"), QStringLiteral("Kestrine"), MessageIcon::None,
-                       MessageButtons::OkCancel) != MESSAGE_OK)
+    if (ShowMessageBox(m_dialog.get(), "Really Quit?", "Kestrine", MessageIcon::None, MessageButtons::OkCancel) !=
+        MESSAGE_OK)
         return;  // a running capture goes on
     if (g_session) g_session->m_stopRequested = true;
     g_stopwatch.Wait(1.0);
-    QDialog::reject();
+    m_dialog->EndDialog(ID_CANCEL);
 }
 
-void MainWindow::keyPressEvent(QKeyEvent* event)
+int RunProgram()
 {
-    // Enter does nothing; Esc asks to quit (through reject).
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
-}
-
-void MainWindow::resizeEvent(QResizeEvent* event)
-{
-    QDialog::resizeEvent(event);
-    OnSize(isMaximized() ? SIZE_MAXIMIZED : SIZE_RESTORED, width(), height());
-}
-
-void MainWindow::changeEvent(QEvent* event)
-{
-    QDialog::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange) OnSize(isMaximized() ? SIZE_MAXIMIZED : SIZE_RESTORED, width(), height());
-}
-
-void MainWindow::SetMinimumFrameSize()
-{
-    const QSize frame = frameGeometry().size() - geometry().size();
-    setMinimumSize(MAIN_MIN_WIDTH - frame.width(), MAIN_MIN_HEIGHT - frame.height());
-}
-
-void MainWindow::showEvent(QShowEvent* event)
-{
-    QDialog::showEvent(event);
-    SetMinimumFrameSize();
-}
-
-int RunKestrine(int argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
-        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        std::fprintf(stderr, "kestrine: no display to open its window on (DISPLAY and WAYLAND_DISPLAY are unset)\n");
-        return 1;
-    }
-    QApplication application(argc, argv);
-    application.setQuitOnLastWindowClosed(false);  // an About box before the window must not end it
-    application.setWindowIcon(ProgramIcon());
     MainWindow window;
     window.DoModal();
     return 0;

@@ -3,25 +3,13 @@
 // its height between the two trees, and asks before quitting.
 #pragma once
 
-#include <QDialog>
-#include <QIcon>
-#include <QRect>
-
 #include <cstdint>
-#include <functional>
+#include <memory>
 
 #include "ui/configure_dialog.h"
-
-class QSlider;
-class QTimer;
-class QTreeView;
+#include "ui/window_system.h"
 
 namespace kestrine {
-
-class DetailTreeModel;
-class IpAddressControl;
-class PacketListModel;
-class SystemMenu;
 
 inline constexpr int MAIN_WINDOW_ID = 102;
 inline constexpr int IDC_BEGIN_CAPTURE = 1012;
@@ -31,44 +19,59 @@ inline constexpr int IDC_DETAIL_TREE = 1019;
 inline constexpr int IDC_SPLIT = 1021;
 inline constexpr int IDC_CONFIGURE = 1022;
 inline constexpr int ABOUT_COMMAND = 16;
+inline constexpr int CAPTURE_TIMER_ID = 1;
 inline constexpr int TIMER_PERIOD_MS = 300;
 inline constexpr int MAIN_MIN_WIDTH = 648;  // frame included
 inline constexpr int MAIN_MIN_HEIGHT = 480;
+// The packet list's context command.
+inline constexpr int SAVE_PACKETS_COMMAND = 0x8001;
+
+extern const DialogTemplate MAIN_TEMPLATE;
 
 // Where the two trees and the trackbar go for a client size and the lower tree's share.
 struct MainLayout {
-    QRect packetList;
-    QRect trackbar;
-    QRect lowerTree;
+    PixelRect packetList;
+    PixelRect trackbar;
+    PixelRect lowerTree;
 };
 MainLayout ComputeMainLayout(int lowerPercent, int width, int height);
 
-// Chooses the file "Save Packets As..." writes to; empty: cancelled. Tests put their own in place.
-using SaveFileChooser = std::function<QString(QWidget* parent)>;
-void SetSaveFileChooser(SaveFileChooser chooser);
-
-class MainWindow final : public QDialog {
+class MainWindow final : public DialogHandler {
 public:
+    // Creates the window, hidden; OnInitDialog fills it.
     MainWindow();
     // Frees every detail window, the current session and the adapter information.
-    ~MainWindow() override;
+    ~MainWindow();
+    MainWindow(const MainWindow&) = delete;
+    MainWindow& operator=(const MainWindow&) = delete;
 
     // Initialises (which may show the About box first) and runs the window until quit.
     int DoModal();
     void OnInitDialog();
+    Dialog* Window() const { return m_dialog.get(); }
 
     void OnBeginCapture();
     void OnAbortCapture();
     void OnConfigure();
-    void OnTimer();
     void OnPacketSelected();
     void OnPacketDoubleClick();
     void OnDetailItemExpanded(uint32_t itemData, int action);
     void OnSplitterMoved();
-    void OnSize(uint32_t type, int width, int height);
-    bool OnSysCommand(int command);
     void OnSavePackets();
     bool CanSavePackets() const;
+
+    // The window's notifications.
+    void OnCommand(int id) override;
+    void OnSelectionChanged(int id) override;
+    void OnDoubleClick(int id) override;
+    void OnItemExpanded(int id, uint32_t itemData, int action) override;
+    void OnTrackbarMoved(int id) override;
+    void OnTimer(int timerId) override;
+    void OnSize(uint32_t type, int width, int height) override;
+    bool OnSysCommand(int command) override;
+    bool IsCommandEnabled(int command) override;
+    void OnOK() override {}  // Enter never closes the window
+    void OnCancel() override;  // Esc, the close box, Alt+F4: the quit confirmation
 
     int32_t m_listedCount = 0;
     int32_t m_lowerPercent = 50;
@@ -76,32 +79,15 @@ public:
     int m_lastHeight = 0;
     uint32_t m_lastSizeType = 0;
     CConfigureDlg m_configDialog;
-    IpAddressControl* m_addressControl = nullptr;
-    QIcon m_icon;
-
-    QTreeView* m_packetList = nullptr;
-    QTreeView* m_lowerTree = nullptr;
-    QSlider* m_split = nullptr;
-    PacketListModel* m_packetModel = nullptr;
-    DetailTreeModel* m_detailModel = nullptr;
-    QTimer* m_timer = nullptr;
-    SystemMenu* m_systemMenu = nullptr;
-
-protected:
-    void reject() override;  // Esc, the close box, Alt+F4: the quit confirmation
-    void resizeEvent(QResizeEvent* event) override;
-    void changeEvent(QEvent* event) override;
-    void showEvent(QShowEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     int32_t SelectedPacketIndex() const;
     void SetButtons(bool begin, bool abort, bool configure);
-    void SetMinimumFrameSize();
-    bool m_fillingLowerTree = false;
+
+    std::unique_ptr<Dialog> m_dialog;
 };
 
-// The program: the application object's start-up, the main window run modally, the end.
-int RunKestrine(int argc, char** argv);
+// The program: the main window run modally, then the end. The realisation is installed.
+int RunProgram();
 
 }  // namespace kestrine

@@ -8,15 +8,15 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QStandardItemModel>
 #include <QTest>
 #include <QTreeView>
 #include <gtest/gtest.h>
 
 #include "tests/support/netns.h"
 #include "tests/ui/ui_test_util.h"
-#include "ui/dialog_template.h"
-#include "ui/ip_address_control.h"
+#include "ui/qt/ip_address_control.h"
+#include "ui/qt/qt_dialog.h"
+#include "ui/qt/tree_views.h"
 
 namespace kestrine {
 namespace {
@@ -29,7 +29,8 @@ protected:
     void SetUp() override
     {
         m_dialog.m_interfaceAddress = 0x0A000001;  // 10.0.0.1
-        m_window = m_dialog.Open();
+        m_qt = AsQt(m_dialog.Open());
+        m_window = m_qt->Widget();
         m_window->show();
         m_window->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(m_window));
@@ -39,7 +40,7 @@ protected:
     template <typename T>
     T* Get(int id) const
     {
-        T* control = ControlAs<T>(m_window, id);
+        T* control = m_qt->ControlAs<T>(id);
         EXPECT_NE(control, nullptr) << id;
         return control;
     }
@@ -58,6 +59,7 @@ protected:
 
     CurrentSession m_session;
     CConfigureDlg m_dialog;
+    QtDialog* m_qt = nullptr;
     QDialog* m_window = nullptr;
 };
 
@@ -106,7 +108,7 @@ TEST_F(ConfigureDialog, LeavingALimitFieldClampsStoresAndShowsIt)
     TypeAndLeave(IDC_SECONDS, "abc");
     ASSERT_EQ(boxes.Boxes().size(), 1u);
     EXPECT_EQ(boxes.Boxes()[0].text, "Please enter a positive integer.");
-    EXPECT_EQ(boxes.Boxes()[0].caption, ApplicationTitle());
+    EXPECT_EQ(boxes.Boxes()[0].caption, Windows().ApplicationTitle());
     EXPECT_EQ(Text(IDC_SECONDS), "100000");
     EXPECT_EQ(g_session->m_secondsLimit, 100000);
 }
@@ -175,20 +177,25 @@ TEST_F(ConfigureDialog, DoneIsTheOnlyWayOut)
     Get<QLineEdit>(IDC_KILOBYTES)->setText("50");
     QTest::mouseClick(Get<QPushButton>(IDC_DONE), Qt::LeftButton);
     EXPECT_FALSE(m_window->isVisible());
-    EXPECT_EQ(m_window->result(), QDialog::Accepted);
+    EXPECT_EQ(m_window->result(), ID_OK);
     EXPECT_EQ(m_dialog.m_kilobytes, 50u);
 }
 
 // Puts a line into the adapter tree, selects it and double-clicks it.
-void DoubleClickLine(QDialog* window, const QString& text)
+void DoubleClickLine(QtDialog* dialog, const QString& text)
 {
-    auto* tree = ControlAs<QTreeView>(window, IDC_INTERFACES);
-    auto* model = static_cast<QStandardItemModel*>(tree->model());
-    auto* item = new QStandardItem(text);
-    model->appendRow(item);
-    tree->setCurrentIndex(item->index());
-    tree->scrollTo(item->index());
-    const QPoint at = tree->visualRect(item->index()).center();
+    auto* tree = dialog->ControlAs<QTreeView>(IDC_INTERFACES);
+    auto* model = static_cast<DetailTreeModel*>(tree->model());
+    // The tree as the dialog filled it, with the line appended at the top level.
+    DetailTree lines = model->Tree();
+    lines.InsertLine(text.toStdString(), NO_NODE);
+    model->BeginRebuild();
+    model->Tree() = lines;
+    model->EndRebuild();
+    const QModelIndex item = model->index(model->rowCount() - 1, 0);
+    tree->setCurrentIndex(item);
+    tree->scrollTo(item);
+    const QPoint at = tree->visualRect(item).center();
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, at);  // the first click selects
     QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, at);
 }
@@ -197,10 +204,10 @@ TEST_F(ConfigureDialog, LinesWithoutAnAddressAndUnboundAddressesChangeNothing)
 {
     MessageBoxRecorder boxes;
     CaptureSession* before = g_session;
-    DoubleClickLine(m_window, "IP Addresses");
-    DoubleClickLine(m_window, "DHCP Server: 198.18.0.1");
+    DoubleClickLine(m_qt, "IP Addresses");
+    DoubleClickLine(m_qt, "DHCP Server: 198.18.0.1");
     EXPECT_TRUE(boxes.Boxes().empty());
-    DoubleClickLine(m_window, "198.18.77.1 - Mask: 255.255.255.0");  // no interface holds it
+    DoubleClickLine(m_qt, "198.18.77.1 - Mask: 255.255.255.0");  // no interface holds it
     ASSERT_EQ(boxes.Boxes().size(), 1u);
     EXPECT_EQ(boxes.Boxes()[0].text, "Could not bind to the specified address!");
     EXPECT_EQ(boxes.Boxes()[0].caption, "Error");
@@ -220,7 +227,7 @@ TEST_F(ConfigureDialog, ARebindingKeepsWhatTheDialogShows)
     TypeAndLeave(IDC_PACKETS, "50");
     CaptureSession* before = g_session;
 
-    DoubleClickLine(m_window, "127.0.0.1 - Mask: 255.0.0.0");
+    DoubleClickLine(m_qt, "127.0.0.1 - Mask: 255.0.0.0");
     EXPECT_TRUE(boxes.Boxes().empty());
     ASSERT_NE(g_session, before);
     EXPECT_TRUE(g_session->m_ready);

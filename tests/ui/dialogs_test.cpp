@@ -21,14 +21,16 @@
 #include <sstream>
 
 #include "decode/section_states.h"
+#include "tests/ui/ui_test_util.h"
 #include "ui/about_box.h"
 #include "ui/detail_window.h"
-#include "ui/dialog_template.h"
-#include "ui/fonts.h"
-#include "ui/ip_address_control.h"
-#include "ui/message_box.h"
-#include "ui/system_menu.h"
-#include "ui/tree_views.h"
+#include "ui/main_window.h"
+#include "ui/qt/fonts.h"
+#include "ui/qt/ip_address_control.h"
+#include "ui/qt/qt_dialog.h"
+#include "ui/qt/system_menu.h"
+#include "ui/qt/tree_views.h"
+#include "ui/resource_ids.h"
 
 namespace kestrine {
 namespace {
@@ -37,9 +39,9 @@ TEST(DialogUnits, MapToPixelsFromTheFontsBaseUnits)
 {
     const DialogBaseUnits base{6, 13};
     // x · 6 / 4 and y · 13 / 8, rounded to the nearest pixel (halves up).
-    EXPECT_EQ(MapDialogRect(QRect(7, 7, 331, 141), base), QRect(11, 11, 497, 229));
-    EXPECT_EQ(MapDialogRect(QRect(0, 0, 4, 8), base), QRect(0, 0, 6, 13));
-    EXPECT_EQ(MapDialogSize(345, 217, base), QSize(518, 353));
+    EXPECT_EQ(MapDialogRect(PixelRect{7, 7, 331, 141}, base), (PixelRect{11, 11, 497, 229}));
+    EXPECT_EQ(MapDialogRect(PixelRect{0, 0, 4, 8}, base), (PixelRect{0, 0, 6, 13}));
+    EXPECT_EQ(MapDialogRect(PixelRect{0, 0, 345, 217}, base), (PixelRect{0, 0, 518, 353}));
 
     const QFont font = TemplateFont("MS Sans Serif", 8);
     const QFontMetrics metrics(font);
@@ -49,6 +51,8 @@ TEST(DialogUnits, MapToPixelsFromTheFontsBaseUnits)
     EXPECT_NEAR(units.x, average, 0.5 + 1e-9);
 }
 
+QRect Pixels(const PixelRect& r) { return QRect(r.x, r.y, r.width, r.height); }
+
 TEST(DialogTemplates, ControlsCarryTheirNumbersPlacesAndNames)
 {
     static constexpr std::array controls = {
@@ -57,27 +61,28 @@ TEST(DialogTemplates, ControlsCarryTheirNumbersPlacesAndNames)
         ControlTemplate{1012, ControlKind::Button, "&Begin Capture", 133, 15, 59, 14},
         ControlTemplate{1014, ControlKind::TreeView, nullptr, 9, 35, 302, 113, 0, "Packet list"},
     };
-    static constexpr DialogTemplate dialogTemplate{102, "Test", "Fixedsys", 8, 318, 268, controls};
-    QWidget dialog;
-    const DialogBaseUnits base = BuildDialog(&dialog, dialogTemplate);
-    EXPECT_EQ(dialog.size(), MapDialogSize(318, 268, base));
+    static constexpr DialogTemplate dialogTemplate{102, "Test", "Fixedsys", 8, 318, 268, DialogFrame::Main, controls};
+    testing::NoHandler handler;
+    QtDialog dialog(dialogTemplate, handler, nullptr);
+    const DialogBaseUnits base = dialog.BaseUnits();
+    EXPECT_EQ(dialog.Widget()->size(), Pixels(MapDialogRect(PixelRect{0, 0, 318, 268}, base)).size());
 
-    auto* address = ControlAs<IpAddressControl>(&dialog, 1001);
+    auto* address = dialog.ControlAs<IpAddressControl>(1001);
     ASSERT_NE(address, nullptr);
-    EXPECT_EQ(address->geometry(), MapDialogRect(QRect(10, 15, 117, 13), base));
+    EXPECT_EQ(address->geometry(), Pixels(MapDialogRect(PixelRect{10, 15, 117, 13}, base)));
     EXPECT_FALSE(address->isEnabled());
     EXPECT_EQ(address->accessibleName(), "Listening interface");
-    EXPECT_EQ(ControlId(address), 1001);
+    EXPECT_EQ(address->property(CONTROL_ID_PROPERTY).toInt(), 1001);
 
-    auto* begin = ControlAs<QPushButton>(&dialog, 1012);
+    auto* begin = dialog.ControlAs<QPushButton>(1012);
     ASSERT_NE(begin, nullptr);
     EXPECT_EQ(begin->accessibleName(), "Begin Capture");
-    EXPECT_EQ(ControlAs<QTreeView>(&dialog, 1014)->accessibleName(), "Packet list");
-    EXPECT_EQ(ControlAs<QPushButton>(&dialog, 1014), nullptr);  // wrong kind
-    EXPECT_EQ(Control(&dialog, 4242), nullptr);
+    EXPECT_EQ(dialog.ControlAs<QTreeView>(1014)->accessibleName(), "Packet list");
+    EXPECT_EQ(dialog.ControlAs<QPushButton>(1014), nullptr);  // wrong kind
+    EXPECT_EQ(dialog.Control(4242), nullptr);
 
     // Every control can be reached by name, labels by their text.
-    for (QWidget* child : dialog.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+    for (QWidget* child : dialog.Widget()->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
         EXPECT_FALSE(child->accessibleName().isEmpty()) << child->metaObject()->className();
 }
 
@@ -108,33 +113,38 @@ void CloseNextModal(int* opened)
 
 TEST(AboutBox, ShowsTheLicenceAndClosesWithTheCancelResult)
 {
-    AboutBox box;
-    EXPECT_TRUE(box.windowTitle().startsWith("About Kestrine"));
-    auto* text = ControlAs<QTextEdit>(&box, ABOUT_TEXT_ID);
+    AboutBox about;
+    QtDialog& box = *AsQt(about.Window());
+    EXPECT_TRUE(box.Widget()->windowTitle().startsWith("About Kestrine"));
+    auto* text = box.ControlAs<QTextEdit>(ABOUT_TEXT_ID);
     ASSERT_NE(text, nullptr);
     const QString shown = text->toPlainText();
     EXPECT_TRUE(shown.contains("Kestrine"));
     EXPECT_FALSE(shown.contains("\\rtf"));
     EXPECT_FALSE(shown.contains("fonttbl"));
     EXPECT_FALSE(text->isReadOnly());  // the user may type; it is dropped with the box
+    EXPECT_EQ(about.m_text.rfind("{\\rtf1", 0), 0u);
 
     int icons = 0;
-    for (QLabel* label : box.findChildren<QLabel*>())
+    for (QLabel* label : box.Widget()->findChildren<QLabel*>())
         if (!label->pixmap().isNull()) ++icons;
     EXPECT_EQ(icons, 2);
     bool product = false;
-    for (QLabel* label : box.findChildren<QLabel*>()) product = product || label->text() == "Kestrine V1.2";
+    for (QLabel* label : box.Widget()->findChildren<QLabel*>()) product = product || label->text() == "Kestrine V1.2";
     EXPECT_TRUE(product);
 
-    auto* ok = ControlAs<QPushButton>(&box, ABOUT_OK_ID);
+    // OK (carrying the cancel identifier), Enter, Esc and the close box: the cancel result.
+    auto* ok = box.ControlAs<QPushButton>(ABOUT_OK_ID);
     ASSERT_NE(ok, nullptr);
     EXPECT_TRUE(ok->isDefault());
     QTimer::singleShot(0, ok, &QPushButton::click);
-    EXPECT_EQ(box.exec(), QDialog::Rejected);
-    int opened = 0;
-    CloseNextModal(&opened);
-    EXPECT_EQ(box.exec(), QDialog::Rejected);
-    EXPECT_EQ(opened, 1);
+    EXPECT_EQ(about.DoModal(), ID_CANCEL);
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+        QTimer::singleShot(0, [&] { QTest::keyClick(box.Widget(), key); });
+        EXPECT_EQ(about.DoModal(), ID_CANCEL) << key;
+    }
+    QTimer::singleShot(0, [&] { box.Widget()->close(); });
+    EXPECT_EQ(about.DoModal(), ID_CANCEL);
 }
 
 class FirstRun : public ::testing::Test {
@@ -188,7 +198,7 @@ TEST(SystemMenu, StandardEntriesThenAppendedOnesReachTheHandler)
         return handles;
     });
     menu.AppendSeparator();
-    menu.AppendEntry(16, ABOUT_MENU_TEXT);
+    menu.AppendEntry(16, KESTRINE_ABOUT_MENU_TEXT);
     QStringList texts;
     for (QAction* action : menu.Menu()->actions()) texts << (action->isSeparator() ? "-" : action->text());
     EXPECT_EQ(texts, QStringList({"Mi&nimize", "Ma&ximize", "&Close", "-", "&About kestrine..."}));
@@ -223,7 +233,7 @@ TEST(MessageBoxes, AnswerThroughTheResponderWithTheApplicationTitle)
     });
     EXPECT_EQ(ShowMessageBox(nullptr, "Really Quit?", "Kestrine", MessageIcon::None, MessageButtons::OkCancel),
               MESSAGE_CANCEL);
-    EXPECT_EQ(ShowMessageBox(nullptr, "x", QString(), MessageIcon::Stop, MessageButtons::Ok), MESSAGE_CANCEL);
+    EXPECT_EQ(ShowMessageBox(nullptr, "x", "", MessageIcon::Stop, MessageButtons::Ok), MESSAGE_CANCEL);
     SetMessageBoxResponder(nullptr);
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0].caption, "Kestrine");
@@ -234,16 +244,16 @@ TEST(MessageBoxes, AnswerThroughTheResponderWithTheApplicationTitle)
 
 TEST(DetailWindowPlacement, CascadesAndWraps)
 {
-    QPoint p(50, 30);
-    std::vector<QPoint> opened;
+    ScreenPoint p{50, 30};
+    std::vector<ScreenPoint> opened;
     for (int n = 1; n <= 14; ++n) {
         opened.push_back(p);
         p = NextDetailPosition(p);
     }
-    EXPECT_EQ(opened[0], QPoint(50, 30));
-    EXPECT_EQ(opened[9], QPoint(500, 300));
-    EXPECT_EQ(opened[10], QPoint(50, 330));
-    EXPECT_EQ(opened[13], QPoint(200, 30));
+    EXPECT_EQ(opened[0], (ScreenPoint{50, 30}));
+    EXPECT_EQ(opened[9], (ScreenPoint{500, 300}));
+    EXPECT_EQ(opened[10], (ScreenPoint{50, 330}));
+    EXPECT_EQ(opened[13], (ScreenPoint{200, 30}));
 }
 
 std::vector<uint8_t> UdpPacket()
@@ -255,61 +265,75 @@ std::vector<uint8_t> UdpPacket()
 TEST(DetailWindow, OpensFilledPlacedAndIsFreedWhenClosed)
 {
     ResetSectionStates();
-    QWidget owner;
-    owner.show();
+    testing::NoHandler handler;
+    QtDialog owner(MAIN_TEMPLATE, handler, nullptr);
+    owner.Widget()->show();
     const auto bytes = UdpPacket();
     const PacketRecord record{bytes.data(), static_cast<int32_t>(bytes.size()), 1.0f};
 
-    g_nextDetailPosition = QPoint(50, 30);
-    QPointer<DetailWindow> first = OpenDetailWindow(&owner, record, 7);
-    QPointer<DetailWindow> second = OpenDetailWindow(&owner, record, 7);
-    ASSERT_TRUE(first && second);
-    EXPECT_EQ(first->pos(), QPoint(50, 30));
-    EXPECT_EQ(second->pos(), QPoint(100, 60));
-    EXPECT_TRUE(first->windowFlags().testFlag(Qt::Tool));
-    EXPECT_EQ(first->parentWidget(), &owner);
-    EXPECT_EQ(first->windowTitle(),
+    g_nextDetailPosition = ScreenPoint{50, 30};
+    const int before = DetailWindow::OpenCount();
+    QtDialog& first = *AsQt(OpenDetailWindow(&owner, record, 7)->Window());
+    QtDialog& second = *AsQt(OpenDetailWindow(&owner, record, 7)->Window());
+    EXPECT_EQ(DetailWindow::OpenCount(), before + 2);
+    QPointer<QDialog> firstWidget = first.Widget();
+    QPointer<QDialog> secondWidget = second.Widget();
+    EXPECT_EQ(first.Widget()->pos(), QPoint(50, 30));
+    EXPECT_EQ(second.Widget()->pos(), QPoint(100, 60));
+    EXPECT_TRUE(first.Widget()->windowFlags().testFlag(Qt::Tool));
+    EXPECT_EQ(first.Widget()->parentWidget(), owner.Widget());
+    EXPECT_EQ(first.Widget()->windowTitle(),
               "Detail:  Index    Time-Stamp  Size  Proto  Src IP Address   Dst IP Address    Information");
 
     // One top-level line, the summary, expanded, with the sections beneath it.
-    QAbstractItemModel* model = first->m_tree->model();
+    QTreeView* tree = first.ControlAs<QTreeView>(DETAIL_TREE_ID);
+    QAbstractItemModel* model = tree->model();
     ASSERT_EQ(model->rowCount(), 1);
     const QModelIndex top = model->index(0, 0);
     EXPECT_TRUE(top.data().toString().startsWith("    7      1.000000    36  UDP"));
-    EXPECT_TRUE(first->m_tree->isExpanded(top));
+    EXPECT_TRUE(tree->isExpanded(top));
     QStringList sections;
     for (int r = 0; r < model->rowCount(top); ++r) sections << model->index(r, 0, top).data().toString();
     EXPECT_EQ(sections, QStringList({"Ip Header", "UDP Header", "Data: 8 bytes"}));
     EXPECT_EQ(model->index(0, 0, top).data(ITEM_DATA_ROLE).toULongLong(), IpHeaderSection);
-    EXPECT_TRUE(first->m_tree->isExpanded(model->index(2, 0, top)));   // payload starts expanded
-    EXPECT_FALSE(first->m_tree->isExpanded(model->index(0, 0, top)));  // headers start collapsed
+    EXPECT_TRUE(tree->isExpanded(model->index(2, 0, top)));   // payload starts expanded
+    EXPECT_FALSE(tree->isExpanded(model->index(0, 0, top)));  // headers start collapsed
 
     // The tree fills the client area but the last pixel column and row; a minimum holds.
-    first->resize(400, 200);
+    first.Widget()->resize(400, 200);
     QApplication::processEvents();
-    EXPECT_EQ(first->m_tree->geometry(), QRect(0, 0, 399, 199));
-    first->resize(10, 10);
-    EXPECT_GE(first->frameGeometry().width(), DETAIL_MIN_WIDTH);
-    EXPECT_GE(first->frameGeometry().height(), DETAIL_MIN_HEIGHT);
+    EXPECT_EQ(tree->geometry(), QRect(0, 0, 399, 199));
+    first.Widget()->resize(10, 10);
+    EXPECT_GE(first.Widget()->frameGeometry().width(), DETAIL_MIN_WIDTH);
+    EXPECT_GE(first.Widget()->frameGeometry().height(), DETAIL_MIN_HEIGHT);
 
     // Closed by the close box or by Esc: destroyed at once, not merely hidden.
-    first->close();
-    QTest::keyClick(second.data(), Qt::Key_Escape);
+    first.Widget()->close();
+    QTest::keyClick(second.Widget(), Qt::Key_Escape);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_TRUE(first.isNull());
-    EXPECT_TRUE(second.isNull());
+    EXPECT_TRUE(firstWidget.isNull());
+    EXPECT_TRUE(secondWidget.isNull());
+    EXPECT_EQ(DetailWindow::OpenCount(), before);
+
+    // Windows still open go with their owner.
+    OpenDetailWindow(&owner, record, 1);
+    OpenDetailWindow(&owner, record, 2);
+    EXPECT_EQ(DetailWindow::OpenCount(), before + 2);
+    delete owner.Widget();
+    EXPECT_EQ(DetailWindow::OpenCount(), before);
 }
 
 TEST(DetailWindow, KeepsItsTextWhenTheCaptureBufferChanges)
 {
-    QWidget owner;
     auto bytes = UdpPacket();
     const PacketRecord record{bytes.data(), static_cast<int32_t>(bytes.size()), 0.0f};
-    QPointer<DetailWindow> window = OpenDetailWindow(&owner, record, 0);
-    const QString before = window->m_tree->model()->index(0, 0).data().toString();
+    QtDialog& window = *AsQt(OpenDetailWindow(nullptr, record, 0)->Window());
+    QTreeView* tree = window.ControlAs<QTreeView>(DETAIL_TREE_ID);
+    const QString before = tree->model()->index(0, 0).data().toString();
     std::fill(bytes.begin(), bytes.end(), 0);  // as the next capture's Reset does
-    EXPECT_EQ(window->m_tree->model()->index(0, 0).data().toString(), before);
-    delete window;
+    EXPECT_EQ(tree->model()->index(0, 0).data().toString(), before);
+    window.Destroy();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 }  // namespace

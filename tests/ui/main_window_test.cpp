@@ -29,25 +29,25 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes();  // the sanitizer's
 #include "tests/support/netns.h"
 #include "tests/ui/ui_test_util.h"
 #include "ui/detail_window.h"
-#include "ui/dialog_template.h"
-#include "ui/ip_address_control.h"
-#include "ui/tree_views.h"
+#include "ui/qt/qt_dialog.h"
 
 namespace kestrine {
 namespace {
 
 using testing::MessageBoxRecorder;
 
+PixelRect Rect(const QRect& r) { return PixelRect{r.x(), r.y(), r.width(), r.height()}; }
+
 TEST(MainLayout, SplitsTheHeightAsTheWindowDoes)
 {
     const MainLayout half = ComputeMainLayout(50, 648, 480);
-    EXPECT_EQ(half.lowerTree, QRect(18, 272, 616, 199));
-    EXPECT_EQ(half.packetList, QRect(18, 66, 616, 201));
-    EXPECT_EQ(half.trackbar, QRect(0, 61, 18, 416));
+    EXPECT_EQ(half.lowerTree, (PixelRect{18, 272, 616, 199}));
+    EXPECT_EQ(half.packetList, (PixelRect{18, 66, 616, 201}));
+    EXPECT_EQ(half.trackbar, (PixelRect{0, 61, 18, 416}));
     const MainLayout most = ComputeMainLayout(80, 800, 600);
-    EXPECT_EQ(most.lowerTree.height(), 415);  // 80 % of 520, one less: the factor lies below 0.01
-    EXPECT_EQ(most.packetList.height() + most.lowerTree.height() + 80, 600);
-    EXPECT_EQ(most.lowerTree.bottom() + 1 + 9, 600);
+    EXPECT_EQ(most.lowerTree.height, 415);  // 80 % of 520, one less: the factor lies below 0.01
+    EXPECT_EQ(most.packetList.height + most.lowerTree.height + 80, 600);
+    EXPECT_EQ(most.lowerTree.y + most.lowerTree.height + 9, 600);
 }
 
 // A window with a user whose first run is over, so no About box appears at start.
@@ -62,10 +62,12 @@ protected:
         setenv("XDG_CONFIG_HOME", m_config.c_str(), 1);
         ResetSectionStates();
         m_window = std::make_unique<MainWindow>();
+        m_qt = AsQt(m_window->Window());
     }
     void TearDown() override
     {
         m_window.reset();
+        m_qt = nullptr;
         SetSaveFileChooser(nullptr);
         unsetenv("XDG_CONFIG_HOME");
         std::filesystem::remove_all(m_config);
@@ -73,17 +75,22 @@ protected:
     void Start()
     {
         m_window->OnInitDialog();
-        m_window->show();
+        m_qt->Widget()->show();
     }
-    bool Enabled(int id) const { return Control(m_window.get(), id)->isEnabled(); }
+    bool Enabled(int id) const { return m_qt->Control(id)->isEnabled(); }
+    QDialog* Widget() const { return m_qt->Widget(); }
+    QTreeView* PacketList() const { return m_qt->ControlAs<QTreeView>(IDC_PACKET_LIST); }
+    QTreeView* LowerTree() const { return m_qt->ControlAs<QTreeView>(IDC_DETAIL_TREE); }
+    QSlider* Split() const { return m_qt->ControlAs<QSlider>(IDC_SPLIT); }
+    void Tick() { m_window->OnTimer(CAPTURE_TIMER_ID); }
     QStringList ListLines() const
     {
         QStringList lines;
-        QAbstractItemModel* model = m_window->m_packetList->model();
+        QAbstractItemModel* model = PacketList()->model();
         for (int r = 0; r < model->rowCount(); ++r) lines << model->index(r, 0).data().toString();
         return lines;
     }
-    void Select(int row) { m_window->m_packetList->setCurrentIndex(m_window->m_packetList->model()->index(row, 0)); }
+    void Select(int row) { PacketList()->setCurrentIndex(PacketList()->model()->index(row, 0)); }
 
     // Stores n UDP datagrams in the current session as its capture thread would.
     static void StorePackets(int n)
@@ -103,6 +110,7 @@ protected:
 
     std::string m_config;
     std::unique_ptr<MainWindow> m_window;
+    QtDialog* m_qt = nullptr;
 };
 
 TEST_F(MainWindowTest, StartsWithTheControlsOfItsTemplate)
@@ -118,21 +126,21 @@ TEST_F(MainWindowTest, StartsWithTheControlsOfItsTemplate)
     EXPECT_EQ(g_session->m_secondsLimit, 3600);
     EXPECT_EQ(g_session->m_kilobyteLimit, 100);
     EXPECT_FALSE(g_session->m_keepOther);
-    EXPECT_EQ(m_window->m_split->value(), 50);
-    EXPECT_EQ(m_window->m_addressControl->Address(), ntohl(g_session->m_socket.m_address.m_sockaddr.sin_addr.s_addr));
+    EXPECT_EQ(Split()->value(), 50);
+    EXPECT_EQ(m_qt->Address(IDC_LISTEN_ADDRESS), ntohl(g_session->m_socket.m_address.m_sockaddr.sin_addr.s_addr));
     if (!g_session->m_ready) {
         ASSERT_EQ(boxes.Boxes().size(), 1u);
         EXPECT_EQ(boxes.Boxes()[0].text, "Could not bind to default address!\r\nPlease configure the listening interface");
         EXPECT_EQ(boxes.Boxes()[0].caption, "ERROR");
     }
-    m_window->OnTimer();
+    Tick();
     EXPECT_EQ(Enabled(IDC_BEGIN_CAPTURE), g_session->m_ready);
     EXPECT_FALSE(Enabled(IDC_ABORT_CAPTURE));
 
     // The window cannot be made smaller than its minimum.
-    m_window->resize(100, 100);
-    EXPECT_GE(m_window->frameGeometry().width(), MAIN_MIN_WIDTH);
-    EXPECT_GE(m_window->frameGeometry().height(), MAIN_MIN_HEIGHT);
+    Widget()->resize(100, 100);
+    EXPECT_GE(Widget()->frameGeometry().width(), MAIN_MIN_WIDTH);
+    EXPECT_GE(Widget()->frameGeometry().height(), MAIN_MIN_HEIGHT);
 }
 
 TEST_F(MainWindowTest, ATickListsEveryPendingPacketAndTheTreesFollowTheSelection)
@@ -146,41 +154,43 @@ TEST_F(MainWindowTest, ATickListsEveryPendingPacketAndTheTreesFollowTheSelection
     EXPECT_EQ(ListLines(), QStringList{SUMMARY_COLUMN_HEADER});
 
     StorePackets(500);
-    m_window->OnTimer();
+    Tick();
     const QStringList lines = ListLines();
     ASSERT_EQ(lines.size(), 501);
     for (int i = 0; i < 500; ++i) ASSERT_EQ(lines[i + 1].left(5).trimmed().toInt(), i);
     EXPECT_TRUE(lines[1].contains("192.0.2.1") && lines[1].contains("Dst Port 6000"));
-    const QRect last = m_window->m_packetList->visualRect(m_window->m_packetList->model()->index(500, 0));
-    EXPECT_TRUE(m_window->m_packetList->viewport()->rect().intersects(last));  // the newest line is in view
+    const QRect last = PacketList()->visualRect(PacketList()->model()->index(500, 0));
+    EXPECT_TRUE(PacketList()->viewport()->rect().intersects(last));  // the newest line is in view
 
     // The header line selects nothing; a packet line fills the lower tree.
     Select(0);
-    EXPECT_EQ(m_window->m_lowerTree->model()->rowCount(), 0);
+    EXPECT_EQ(LowerTree()->model()->rowCount(), 0);
     Select(8);
-    QAbstractItemModel* lower = m_window->m_lowerTree->model();
+    QAbstractItemModel* lower = LowerTree()->model();
     ASSERT_EQ(lower->rowCount(), 1);
     const QModelIndex top = lower->index(0, 0);
     EXPECT_EQ(top.data().toString(), lines[8]);
-    EXPECT_TRUE(m_window->m_lowerTree->isExpanded(top));
+    EXPECT_TRUE(LowerTree()->isExpanded(top));
     EXPECT_EQ(lower->rowCount(top), 3);  // Ip Header, UDP Header, Data
     Select(0);
     EXPECT_EQ(lower->rowCount(), 1);  // unchanged
 
     // Collapsing the payload in the lower tree is remembered; in a detail window it is not.
     const QModelIndex data = lower->index(2, 0, top);
-    ASSERT_TRUE(m_window->m_lowerTree->isExpanded(data));
-    m_window->m_lowerTree->collapse(data);
+    ASSERT_TRUE(LowerTree()->isExpanded(data));
+    LowerTree()->collapse(data);
     EXPECT_EQ(SectionStates[PayloadSection - IpHeaderSection], EXPAND_COLLAPSE);
     Select(9);
-    EXPECT_FALSE(m_window->m_lowerTree->isExpanded(lower->index(2, 0, lower->index(0, 0))));
-    m_window->m_lowerTree->expand(lower->index(0, 0, lower->index(0, 0)));
+    EXPECT_FALSE(LowerTree()->isExpanded(lower->index(2, 0, lower->index(0, 0))));
+    LowerTree()->expand(lower->index(0, 0, lower->index(0, 0)));
     EXPECT_EQ(SectionStates[0], EXPAND_EXPAND);  // "Ip Header" starts expanded from now on
 
+    const int open = DetailWindow::OpenCount();
     m_window->OnPacketDoubleClick();
-    const QList<DetailWindow*> windows = m_window->findChildren<DetailWindow*>();
+    const QList<QDialog*> windows = Widget()->findChildren<QDialog*>();
+    ASSERT_EQ(DetailWindow::OpenCount(), open + 1);
     ASSERT_EQ(windows.size(), 1);
-    QTreeView* detail = windows[0]->m_tree;
+    QTreeView* detail = windows[0]->findChild<QTreeView*>();
     const QModelIndex detailTop = detail->model()->index(0, 0);
     EXPECT_TRUE(detailTop.data().toString().startsWith("    8 "));
     detail->expand(detail->model()->index(2, 0, detailTop));
@@ -191,15 +201,15 @@ TEST_F(MainWindowTest, TheTrackbarSplitsBetweenTwentyAndEightyPercent)
 {
     MessageBoxRecorder boxes;
     Start();
-    m_window->resize(800, 600);
-    m_window->m_split->setValue(10);
-    EXPECT_EQ(m_window->m_split->value(), 20);
+    Widget()->resize(800, 600);
+    Split()->setValue(10);
+    EXPECT_EQ(Split()->value(), 20);
     EXPECT_EQ(m_window->m_lowerPercent, 80);
-    EXPECT_EQ(m_window->m_lowerTree->geometry(), ComputeMainLayout(80, m_window->width(), m_window->height()).lowerTree);
-    m_window->m_split->setValue(95);
-    EXPECT_EQ(m_window->m_split->value(), 80);
+    EXPECT_EQ(Rect(LowerTree()->geometry()), ComputeMainLayout(80, Widget()->width(), Widget()->height()).lowerTree);
+    Split()->setValue(95);
+    EXPECT_EQ(Split()->value(), 80);
     EXPECT_EQ(m_window->m_lowerPercent, 20);
-    EXPECT_EQ(m_window->m_packetList->geometry(), ComputeMainLayout(20, m_window->width(), m_window->height()).packetList);
+    EXPECT_EQ(Rect(PacketList()->geometry()), ComputeMainLayout(20, Widget()->width(), Widget()->height()).packetList);
 }
 
 TEST_F(MainWindowTest, SavePacketsWritesTheSessionsPacketsOrSaysWhyNot)
@@ -210,7 +220,7 @@ TEST_F(MainWindowTest, SavePacketsWritesTheSessionsPacketsOrSaysWhyNot)
     StorePackets(20);
     ASSERT_TRUE(m_window->CanSavePackets());
     const std::string path = m_config + "/saved.pcap";
-    SetSaveFileChooser([&](QWidget*) { return QString::fromStdString(path); });
+    SetSaveFileChooser([&] { return path; });
     m_window->OnSavePackets();
     int64_t read = 0;
     const ReadOutcome outcome = ForEachDatagram(path.c_str(), [&](const PacketRecord& r, int64_t i) {
@@ -223,10 +233,10 @@ TEST_F(MainWindowTest, SavePacketsWritesTheSessionsPacketsOrSaysWhyNot)
     EXPECT_EQ(read, 20);
     const size_t before = boxes.Boxes().size();
 
-    SetSaveFileChooser([&](QWidget*) { return QString::fromStdString(m_config + "/missing/saved.pcap"); });
+    SetSaveFileChooser([&] { return m_config + "/missing/saved.pcap"; });
     m_window->OnSavePackets();
     ASSERT_EQ(boxes.Boxes().size(), before + 1);
-    EXPECT_TRUE(boxes.Boxes().back().text.contains(QString::fromStdString(m_config + "/missing/saved.pcap")));
+    EXPECT_NE(boxes.Boxes().back().text.find(m_config + "/missing/saved.pcap"), std::string::npos);
     EXPECT_EQ(boxes.Boxes().back().caption, "Error");
 }
 
@@ -234,16 +244,16 @@ TEST_F(MainWindowTest, QuitAsksAndCancelKeepsTheCaptureRunning)
 {
     MessageBoxRecorder refuse(MESSAGE_CANCEL);
     Start();
-    QTest::keyClick(m_window.get(), Qt::Key_Escape);
-    m_window->close();
-    EXPECT_TRUE(m_window->isVisible());
+    QTest::keyClick(Widget(), Qt::Key_Escape);
+    Widget()->close();
+    EXPECT_TRUE(Widget()->isVisible());
     ASSERT_EQ(refuse.Boxes().size() - (g_session->m_ready ? 0 : 1), 2u);
     EXPECT_EQ(refuse.Boxes().back().text, "Really Quit?");
     EXPECT_EQ(refuse.Boxes().back().caption, "Kestrine");
     EXPECT_EQ(refuse.Boxes().back().buttons, MessageButtons::OkCancel);
     EXPECT_FALSE(g_session->m_stopRequested.load());
-    QTest::keyClick(m_window.get(), Qt::Key_Return);  // Enter does nothing
-    EXPECT_TRUE(m_window->isVisible());
+    QTest::keyClick(Widget(), Qt::Key_Return);  // Enter does nothing
+    EXPECT_TRUE(Widget()->isVisible());
 }
 
 TEST_F(MainWindowTest, QuitConfirmedStopsWaitsAndEnds)
@@ -251,10 +261,10 @@ TEST_F(MainWindowTest, QuitConfirmedStopsWaitsAndEnds)
     MessageBoxRecorder agree(MESSAGE_OK);
     Start();
     const double begin = g_stopwatch.Elapsed();
-    m_window->close();
+    Widget()->close();
     EXPECT_GE(g_stopwatch.Elapsed() - begin, 1.0);
-    EXPECT_FALSE(m_window->isVisible());
-    EXPECT_EQ(m_window->result(), QDialog::Rejected);
+    EXPECT_FALSE(Widget()->isVisible());
+    EXPECT_EQ(Widget()->result(), ID_CANCEL);
     m_window.reset();
     EXPECT_EQ(g_session, nullptr);
     EXPECT_EQ(g_adapterInfo, nullptr);
@@ -276,8 +286,8 @@ TEST_F(MainWindowTest, ClosedDetailWindowsGiveTheirMemoryBack)
     };
     const auto openAndClose = [&](int n) {
         for (int i = 0; i < n; ++i) {
-            DetailWindow* w = OpenDetailWindow(m_window.get(), g_session->m_index[0], 0);
-            w->close();
+            DetailWindow* w = OpenDetailWindow(m_window->Window(), g_session->m_index[0], 0);
+            AsQt(w->Window())->Widget()->close();
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
             QCoreApplication::processEvents();  // as the window's event loop does
         }
@@ -286,7 +296,7 @@ TEST_F(MainWindowTest, ClosedDetailWindowsGiveTheirMemoryBack)
     const long before = inUse();
     openAndClose(1000);
     EXPECT_LT(inUse() - before, 1L << 20);
-    EXPECT_TRUE(m_window->findChildren<DetailWindow*>().isEmpty());
+    EXPECT_TRUE(Widget()->findChildren<QDialog*>().isEmpty());
 }
 
 // One capture as a user makes it: loopback in a private namespace, UDP, TCP and ICMP traffic.
@@ -295,10 +305,10 @@ TEST_F(MainWindowTest, CapturesListsDecodesAndSavesLoopbackTraffic)
     if (!testnet::EnterPrivateNamespace()) GTEST_SKIP() << testnet::WhyNot();
     MessageBoxRecorder boxes;
     Start();
-    ASSERT_TRUE(g_session->m_ready) << "bound to " << m_window->m_addressControl->Address();
-    m_window->OnTimer();
+    ASSERT_TRUE(g_session->m_ready) << "bound to " << m_qt->Address(IDC_LISTEN_ADDRESS);
+    Tick();
     ASSERT_TRUE(Enabled(IDC_BEGIN_CAPTURE));
-    QTest::mouseClick(static_cast<QPushButton*>(Control(m_window.get(), IDC_BEGIN_CAPTURE)), Qt::LeftButton);
+    QTest::mouseClick(m_qt->ControlAs<QPushButton>(IDC_BEGIN_CAPTURE), Qt::LeftButton);
     EXPECT_FALSE(Enabled(IDC_BEGIN_CAPTURE));
     EXPECT_TRUE(Enabled(IDC_ABORT_CAPTURE));
     EXPECT_FALSE(Enabled(IDC_CONFIGURE));
@@ -321,7 +331,7 @@ TEST_F(MainWindowTest, CapturesListsDecodesAndSavesLoopbackTraffic)
     // Ticks until the list holds the traffic (at most 5 s), then abort.
     const double until = g_stopwatch.Elapsed() + 5;
     while (g_stopwatch.Elapsed() < until && m_window->m_listedCount < 8) QTest::qWait(TIMER_PERIOD_MS);
-    QTest::mouseClick(static_cast<QPushButton*>(Control(m_window.get(), IDC_ABORT_CAPTURE)), Qt::LeftButton);
+    QTest::mouseClick(m_qt->ControlAs<QPushButton>(IDC_ABORT_CAPTURE), Qt::LeftButton);
     while (!g_session->m_finished.load() && g_stopwatch.Elapsed() < until + 2) QTest::qWait(20);
     QTest::qWait(TIMER_PERIOD_MS + 50);
     close(client);
@@ -341,11 +351,11 @@ TEST_F(MainWindowTest, CapturesListsDecodesAndSavesLoopbackTraffic)
     EXPECT_TRUE(has(QStringLiteral("Echo Reply")));
 
     Select(1);
-    ASSERT_EQ(m_window->m_lowerTree->model()->rowCount(), 1);
-    EXPECT_EQ(m_window->m_lowerTree->model()->index(0, 0).data().toString(), lines[1]);
+    ASSERT_EQ(LowerTree()->model()->rowCount(), 1);
+    EXPECT_EQ(LowerTree()->model()->index(0, 0).data().toString(), lines[1]);
 
     const std::string path = m_config + "/capture.pcap";
-    SetSaveFileChooser([&](QWidget*) { return QString::fromStdString(path); });
+    SetSaveFileChooser([&] { return path; });
     m_window->OnSavePackets();
     QStringList reread{SUMMARY_COLUMN_HEADER};
     ForEachDatagram(path.c_str(), [&](const PacketRecord& r, int64_t i) {
@@ -362,8 +372,8 @@ TEST_F(MainWindowTest, CapturesListsDecodesAndSavesLoopbackTraffic)
     }
 
     MessageBoxRecorder agree(MESSAGE_OK);
-    m_window->close();
-    EXPECT_FALSE(m_window->isVisible());
+    Widget()->close();
+    EXPECT_FALSE(Widget()->isVisible());
 }
 
 }  // namespace

@@ -1,14 +1,13 @@
-// Helpers for the dialog tests: recorded message boxes and a session that needs no socket.
+// Helpers for the window tests: recorded message boxes, a handler that ignores everything,
+// and a session that needs no socket.
 #pragma once
-
-#include <QString>
 
 #include <memory>
 #include <vector>
 
 #include "capture/capture_session.h"
-#include "ui/message_box.h"
 #include "ui/session_globals.h"
+#include "ui/window_system.h"
 
 namespace kestrine::testing {
 
@@ -28,6 +27,8 @@ public:
 private:
     std::vector<MessageBoxRequest> m_boxes;
 };
+
+class NoHandler final : public DialogHandler {};
 
 // Installs a session as g_session for the test's duration. The session is not bound to
 // anything (not ready), which is all the dialogs need to act on its fields.

@@ -1,6 +1,6 @@
 // Access to the compiled-in resources. The resource file lives in a static library, whose
 // initialiser the linker would drop unless something refers to it: it is called here.
-#include "ui/resources.h"
+#include "ui/qt/resources.h"
 
 #include <QFile>
 
@@ -31,7 +31,7 @@ QIcon ProgramIcon()
     return icon;
 }
 
-QByteArray LicenceDocument()
+QByteArray LicenceResource()
 {
     EnsureResources();
     QFile file(QStringLiteral(":/kestrine/licence.rtf"));

@@ -1,6 +1,6 @@
 // The IP address control driven as a user would: keys go to whichever field has the focus,
 // in a shown and active window between two other edit boxes.
-#include "ui/ip_address_control.h"
+#include "ui/qt/ip_address_control.h"
 
 #include <gtest/gtest.h>
 

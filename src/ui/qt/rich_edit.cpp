@@ -1,6 +1,6 @@
 // The rich edit facility over QTextEdit: Qt reads no RTF, so the reader's paragraphs and
 // runs are turned into text blocks and character formats here.
-#include "ui/rich_edit.h"
+#include "ui/qt/rich_edit.h"
 
 #include <QByteArray>
 #include <QFont>

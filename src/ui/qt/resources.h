@@ -9,6 +9,6 @@ namespace kestrine {
 // The icon at 32 × 32 and 16 × 16: the window icon, shown twice in the About box.
 QIcon ProgramIcon();
 // The licence document (RTF); empty when the resource is missing.
-QByteArray LicenceDocument();
+QByteArray LicenceResource();
 
 }  // namespace kestrine

@@ -1,5 +1,5 @@
 // The window's own system menu.
-#include "ui/system_menu.h"
+#include "ui/qt/system_menu.h"
 
 #include <QContextMenuEvent>
 #include <QMenu>
@@ -12,6 +12,7 @@ SystemMenu::SystemMenu(QWidget* window, std::function<bool(int)> handler)
     : QObject(window), m_window(window), m_menu(new QMenu(window)), m_handler(std::move(handler))
 {
     m_menu->setObjectName(QStringLiteral("systemMenu"));
+    m_menu->setAccessibleName(QStringLiteral("System menu"));
     m_menu->addAction(QStringLiteral("Mi&nimize"), [this] { Run(SC_MINIMIZE_COMMAND); })->setData(SC_MINIMIZE_COMMAND);
     m_menu->addAction(QStringLiteral("Ma&ximize"), [this] {
         Run(m_window->isMaximized() ? SC_RESTORE_COMMAND : SC_MAXIMIZE_COMMAND);

@@ -1,17 +1,11 @@
 // The packet list model.
-#include "ui/packet_list_model.h"
+#include "ui/qt/packet_list_model.h"
 
 namespace kestrine {
 
-NodeId PacketListModel::AddTopLevelLine(std::string_view text)
-{
-    m_lines.emplace_back(text);
-    return static_cast<NodeId>(m_lines.size() - 1);
-}
-
 bool PacketListModel::Commit()
 {
-    const int size = static_cast<int>(m_lines.size());
+    const int size = static_cast<int>(m_lines.Size());
     if (size == m_shown) return false;
     beginInsertRows(QModelIndex(), m_shown, size - 1);
     m_shown = size;
@@ -22,7 +16,7 @@ bool PacketListModel::Commit()
 void PacketListModel::Clear()
 {
     beginResetModel();
-    m_lines.clear();
+    m_lines.Clear();
     m_shown = 0;
     endResetModel();
 }
@@ -33,7 +27,7 @@ QVariant PacketListModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.row() >= m_shown) return {};
     if (role != Qt::DisplayRole && role != Qt::AccessibleTextRole) return {};
-    const std::string& line = m_lines[static_cast<size_t>(index.row())];
+    const std::string_view line = m_lines.Line(static_cast<size_t>(index.row()));
     return QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()));  // 8-bit decoder text
 }
 

@@ -1,24 +1,20 @@
-// The packet list as a flat model of summary lines. Lines are appended while a capture is
-// listed and shown in one insertion per timer tick, so thousands of lines in one tick
+// The packet list as a flat model over its line store. Lines are appended while a capture
+// is listed and shown in one insertion per timer tick, so thousands of lines in one tick
 // cost one view update, not one per line.
 #pragma once
 
 #include <QAbstractListModel>
 
-#include <string>
-#include <string_view>
-#include <vector>
-
-#include "decode/detail_tree.h"
+#include "ui/packet_lines.h"
 
 namespace kestrine {
 
-class PacketListModel final : public QAbstractListModel, public SummaryTarget {
+class PacketListModel final : public QAbstractListModel {
 public:
     explicit PacketListModel(QObject* parent = nullptr) : QAbstractListModel(parent) {}
 
-    // Appends a line; views see it at the next Commit.
-    NodeId AddTopLevelLine(std::string_view text) override;
+    // Appended lines are seen by views at the next Commit.
+    PacketLines& Lines() { return m_lines; }
     // Shows every line appended since the last commit, in one insertion; false when none.
     bool Commit();
     // Empties the list.
@@ -28,7 +24,7 @@ public:
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
 private:
-    std::vector<std::string> m_lines;
+    PacketLines m_lines;
     int m_shown = 0;  // lines the views know of
 };
 

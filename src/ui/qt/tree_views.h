@@ -1,17 +1,13 @@
-// Tree views as the dialogs use them: expand buttons, lines at the root, track-select; a
-// model over a DetailTree (nothing copied into widget items), a TreeSink that fills the
-// adapter tree, and the notifications with the expand action codes (1 collapse, 2 expand).
+// Tree views as the dialogs use them: expand buttons, lines at the root, track-select, and
+// a model over a DetailTree (nothing copied into widget items).
 #pragma once
 
 #include <QAbstractItemModel>
-#include <QStandardItemModel>
 #include <QTreeView>
 
-#include <functional>
 #include <vector>
 
 #include "decode/detail_tree.h"
-#include "netinfo/adapter_info.h"
 
 namespace kestrine {
 
@@ -51,23 +47,5 @@ private:
 
 // Expands, in the view, every node whose expanded flag the decoders set.
 void ApplyExpandedFlags(QTreeView* view, const DetailTreeModel& model);
-
-// Inserts the adapter tree's items into a standard item model (texts only, no data).
-class ItemModelTreeSink final : public TreeSink {
-public:
-    explicit ItemModelTreeSink(QStandardItemModel* model) : m_model(model) {}
-    Item InsertItem(const char* text, Item parent) override;
-
-private:
-    QStandardItemModel* m_model;
-};
-
-// What a dialog wants to hear from a tree view. Connect after the view has its model.
-struct TreeHandlers {
-    std::function<void()> selectionChanged;
-    std::function<void()> doubleClicked;
-    std::function<void(const QModelIndex& item, int action)> itemExpanded;  // 1 collapse, 2 expand
-};
-void ConnectTreeHandlers(QTreeView* view, TreeHandlers handlers);
 
 }  // namespace kestrine

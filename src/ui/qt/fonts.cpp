@@ -1,5 +1,5 @@
 // Font mapping for the dialog templates.
-#include "ui/fonts.h"
+#include "ui/qt/fonts.h"
 
 #include <QApplication>
 #include <QFontDatabase>

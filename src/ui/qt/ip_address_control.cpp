@@ -1,6 +1,6 @@
 // The IP address control: four frameless line edits and three dot labels in a frame that
 // paints itself as a line edit's panel, with the key handling that makes them act as one.
-#include "ui/ip_address_control.h"
+#include "ui/qt/ip_address_control.h"
 
 #include <QApplication>
 #include <QHBoxLayout>

@@ -1,5 +1,5 @@
 // Tree views, the DetailTree model and the adapter tree sink.
-#include "ui/tree_views.h"
+#include "ui/qt/tree_views.h"
 
 #include <QHeaderView>
 
@@ -104,32 +104,6 @@ void ApplyExpandedFlags(QTreeView* view, const DetailTreeModel& model)
     const DetailTree& tree = model.Tree();
     for (NodeId node = 0; node < static_cast<NodeId>(tree.Size()); ++node)
         if (tree.Expanded(node)) view->expand(model.IndexOf(node));
-}
-
-TreeSink::Item ItemModelTreeSink::InsertItem(const char* text, Item parent)
-{
-    auto* item = new QStandardItem(QString::fromLatin1(text));
-    item->setEditable(false);
-    QStandardItem* under = parent == ROOT ? m_model->invisibleRootItem() : reinterpret_cast<QStandardItem*>(parent);
-    under->appendRow(item);
-    return reinterpret_cast<Item>(item);
-}
-
-void ConnectTreeHandlers(QTreeView* view, TreeHandlers handlers)
-{
-    if (handlers.selectionChanged && view->selectionModel()) {
-        QObject::connect(view->selectionModel(), &QItemSelectionModel::currentChanged, view,
-                         [f = handlers.selectionChanged](const QModelIndex&, const QModelIndex&) { f(); });
-    }
-    if (handlers.doubleClicked) {
-        QObject::connect(view, &QTreeView::doubleClicked, view, [f = handlers.doubleClicked](const QModelIndex&) { f(); });
-    }
-    if (handlers.itemExpanded) {
-        QObject::connect(view, &QTreeView::expanded, view,
-                         [f = handlers.itemExpanded](const QModelIndex& item) { f(item, EXPAND_EXPAND); });
-        QObject::connect(view, &QTreeView::collapsed, view,
-                         [f = handlers.itemExpanded](const QModelIndex& item) { f(item, EXPAND_COLLAPSE); });
-    }
 }
 
 }  // namespace kestrine

@@ -1,0 +1,23 @@
+// kestrine: the packet-capture program, on Qt 6. Started without arguments.
+#include <QApplication>
+
+#include <cstdio>
+
+#include "ui/main_window.h"
+#include "ui/qt/qt_dialog.h"
+#include "ui/qt/resources.h"
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        std::fprintf(stderr, "kestrine: no display to open its window on (DISPLAY and WAYLAND_DISPLAY are unset)\n");
+        return 1;
+    }
+    QApplication application(argc, argv);
+    application.setQuitOnLastWindowClosed(false);  // an About box before the window must not end it
+    application.setWindowIcon(kestrine::ProgramIcon());
+    kestrine::QtWindowSystem windows;
+    kestrine::SetWindowSystem(&windows);
+    return kestrine::RunProgram();
+}

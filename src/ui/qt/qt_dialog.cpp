@@ -1,0 +1,635 @@
+// Dialogs built from their templates with Qt widgets, and the realisation's services.
+#include "ui/qt/qt_dialog.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QScopedValueRollback>
+#include <QShortcut>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QTextEdit>
+#include <QTimer>
+#include <QTreeView>
+
+#include "ui/qt/fonts.h"
+#include "ui/qt/ip_address_control.h"
+#include "ui/qt/packet_list_model.h"
+#include "ui/qt/resources.h"
+#include "ui/qt/rich_edit.h"
+#include "ui/qt/system_menu.h"
+#include "ui/qt/tree_views.h"
+
+namespace kestrine {
+
+namespace {
+
+QString Latin1(std::string_view text) { return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())); }
+
+std::string FromLatin1(const QString& text) { return text.toLatin1().toStdString(); }
+
+QString PlainText(const char* text)
+{
+    QString s = QString::fromLatin1(text);
+    s.remove(QLatin1Char('&'));  // access-key marks are not part of the name
+    return s;
+}
+
+QWidget* CreateControl(const ControlTemplate& c, QWidget* parent)
+{
+    const QString text = c.text ? QString::fromLatin1(c.text) : QString();
+    switch (c.kind) {
+    case ControlKind::Label:
+    case ControlKind::LabelCentred:
+    case ControlKind::LabelRight: {
+        auto* label = new QLabel(text, parent);
+        label->setAlignment((c.kind == ControlKind::LabelCentred ? Qt::AlignHCenter
+                             : c.kind == ControlKind::LabelRight ? Qt::AlignRight
+                                                                 : Qt::AlignLeft) |
+                            Qt::AlignTop);
+        label->setWordWrap(true);
+        return label;
+    }
+    case ControlKind::GroupBox: return new QGroupBox(text, parent);
+    case ControlKind::Button:
+    case ControlKind::DefaultButton: {
+        auto* button = new QPushButton(text, parent);
+        button->setAutoDefault(false);  // Enter presses only the template's default button
+        button->setDefault(c.kind == ControlKind::DefaultButton);
+        return button;
+    }
+    case ControlKind::CheckBox: return new QCheckBox(text, parent);
+    case ControlKind::LineEdit: return new QLineEdit(text, parent);
+    case ControlKind::ReadOnlyText: {
+        auto* edit = new QPlainTextEdit(text, parent);
+        edit->setReadOnly(true);
+        edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        return edit;
+    }
+    case ControlKind::DropDown: {
+        auto* list = new QComboBox(parent);
+        list->setEditable(false);
+        if (!text.isEmpty()) list->addItems(text.split(QLatin1Char('\n')));
+        list->setMaxVisibleItems(8);
+        return list;
+    }
+    case ControlKind::TreeView:
+    case ControlKind::PacketList: {
+        auto* tree = new QTreeView(parent);
+        ConfigureTreeView(tree);
+        return tree;
+    }
+    case ControlKind::IpAddress: return new IpAddressControl(parent);
+    case ControlKind::Trackbar: {
+        auto* slider = new QSlider(Qt::Vertical, parent);
+        slider->setRange(0, 100);
+        slider->setInvertedAppearance(true);  // minimum at the top
+        slider->setInvertedControls(true);
+        slider->setTickPosition(QSlider::NoTicks);
+        return slider;
+    }
+    case ControlKind::RichEdit: return CreateRichEdit(parent);
+    case ControlKind::Icon: {
+        auto* icon = new QLabel(parent);
+        icon->setPixmap(ProgramIcon().pixmap(32, 32));
+        icon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        return icon;
+    }
+    }
+    return new QWidget(parent);
+}
+
+// Tells when the keyboard focus leaves a control.
+class FocusWatcher final : public QObject {
+public:
+    FocusWatcher(QObject* parent, std::function<void()> onFocusOut) : QObject(parent), m_onFocusOut(std::move(onFocusOut)) {}
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::FocusOut) m_onFocusOut();
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> m_onFocusOut;
+};
+
+Qt::WindowFlags FlagsOf(DialogFrame frame)
+{
+    switch (frame) {
+    case DialogFrame::Main:
+        return Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+               Qt::WindowCloseButtonHint;
+    case DialogFrame::Tool:
+        // A tool window: small caption, no task-bar button, above its owner, minimised with it.
+        return Qt::Tool | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    case DialogFrame::Fixed:
+        return Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    case DialogFrame::Sizing: return Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+    }
+    return Qt::Dialog;
+}
+
+}  // namespace
+
+DialogBaseUnits BaseUnitsOf(const QFont& font)
+{
+    // The platform's rule: the average width of the 52 letters, rounded, and the height.
+    const QFontMetrics metrics(font);
+    const int letters = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    return DialogBaseUnits{(letters / 26 + 1) / 2, metrics.height()};
+}
+
+// The dialog's widget: hands its keys, closing, sizing and destruction to the handler.
+class QtDialog::Window final : public QDialog {
+public:
+    Window(QtDialog* owner, QWidget* parent) : QDialog(parent), m_owner(owner) {}
+    ~Window() override
+    {
+        if (!m_owner) return;
+        QtDialog* owner = m_owner;
+        owner->m_window = nullptr;
+        owner->m_handler.OnDestroyed();  // may delete the QtDialog
+    }
+
+    QtDialog* m_owner;  // null once the QtDialog let go of the window
+    bool m_ending = false;
+
+    void accept() override
+    {
+        if (m_owner && m_owner->Live()) m_owner->m_handler.OnOK();
+    }
+    void reject() override
+    {
+        if (m_owner && m_owner->Live()) m_owner->m_handler.OnCancel();
+    }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+        if (enter && event->modifiers() == Qt::NoModifier) {
+            // A focused push button, then the default button take Enter; otherwise it is OK.
+            auto* focused = qobject_cast<QPushButton*>(focusWidget());
+            if (!focused || !focused->isEnabled()) {
+                focused = nullptr;
+                for (QPushButton* button : findChildren<QPushButton*>(Qt::FindDirectChildrenOnly))
+                    if (button->isDefault() && button->isEnabled() && button->isVisible()) focused = button;
+            }
+            if (focused) focused->click();
+            else accept();
+            return;
+        }
+        if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+            reject();
+            return;
+        }
+        QDialog::keyPressEvent(event);
+    }
+    void closeEvent(QCloseEvent* event) override
+    {
+        if (m_ending) {
+            event->accept();
+            return;
+        }
+        QPointer<Window> self(this);
+        reject();  // the handler decides; EndDialog or Destroy hides the window
+        if (self && isVisible()) event->ignore();
+    }
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QDialog::resizeEvent(event);
+        NotifySize();
+    }
+    void changeEvent(QEvent* event) override
+    {
+        QDialog::changeEvent(event);
+        if (event->type() == QEvent::WindowStateChange) NotifySize();
+    }
+    void showEvent(QShowEvent* event) override
+    {
+        QDialog::showEvent(event);
+        if (m_owner) m_owner->ApplyMinimumFrameSize();
+    }
+
+private:
+    void NotifySize()
+    {
+        if (!m_owner || !m_owner->Live()) return;
+        const uint32_t type = isMinimized() ? SIZE_MINIMIZED : isMaximized() ? SIZE_MAXIMIZED : SIZE_RESTORED;
+        m_owner->m_handler.OnSize(type, width(), height());
+    }
+};
+
+QtDialog::QtDialog(const DialogTemplate& t, DialogHandler& handler, QtDialog* owner)
+    : m_window(new Window(this, owner ? owner->Widget() : nullptr)), m_handler(handler)
+{
+    Window* w = m_window;
+    w->setWindowFlags(FlagsOf(t.frame));
+    const QFont font = TemplateFont(t.fontFace, t.pointSize);
+    w->setFont(font);
+    w->setWindowTitle(QString::fromLatin1(t.caption));
+    w->setObjectName(QString::number(t.id));
+    m_base = BaseUnitsOf(font);
+    for (const ControlTemplate& c : t.controls) {
+        QWidget* control = CreateControl(c, w);
+        control->setFont(font);
+        const PixelRect place = MapDialogRect(PixelRect{c.x, c.y, c.width, c.height}, m_base);
+        QRect geometry(place.x, place.y, place.width, place.height);
+        // A drop-down list's template height includes its open list; closed it is one line.
+        if (c.kind == ControlKind::DropDown) geometry.setHeight(control->sizeHint().height());
+        control->setGeometry(geometry);
+        control->setProperty(CONTROL_ID_PROPERTY, c.id);
+        if (c.id != NO_ID) {
+            control->setObjectName(QString::number(c.id));
+            m_controls[c.id] = control;
+        }
+        control->setAccessibleName(c.text && *c.text && c.kind != ControlKind::DropDown
+                                       ? PlainText(c.text)
+                                       : QString::fromLatin1(c.role ? c.role : ""));
+        if (auto* address = qobject_cast<IpAddressControl*>(control)) address->SetAccessibleBaseName(control->accessibleName());
+        if (c.style & STYLE_DISABLED) control->setEnabled(false);
+        Connect(control, c);
+    }
+    const PixelRect client = MapDialogRect(PixelRect{0, 0, t.width, t.height}, m_base);
+    w->resize(client.width, client.height);
+    if (t.frame == DialogFrame::Fixed) w->setFixedSize(w->size());
+    if (t.frame != DialogFrame::Sizing) {
+        m_systemMenu = new SystemMenu(w, [this](int command) { return Live() && m_handler.OnSysCommand(command); });
+    }
+    m_live = true;
+}
+
+QtDialog::~QtDialog()
+{
+    if (!m_window) return;
+    m_window->m_owner = nullptr;  // its handler is going: nothing more to tell
+    m_window->m_ending = true;
+    delete m_window;
+}
+
+void QtDialog::Connect(QWidget* control, const ControlTemplate& c)
+{
+    const int id = c.id;
+    if (auto* button = qobject_cast<QPushButton*>(control)) {
+        QObject::connect(button, &QPushButton::clicked, m_window, [this, id] {
+            if (!Live()) return;
+            if (id == ID_OK) m_handler.OnOK();
+            else if (id == ID_CANCEL) m_handler.OnCancel();
+            else m_handler.OnCommand(id);
+        });
+    } else if (auto* box = qobject_cast<QCheckBox*>(control)) {
+        QObject::connect(box, &QCheckBox::clicked, m_window, [this, id] {
+            if (Live()) m_handler.OnCommand(id);
+        });
+    } else if (auto* edit = qobject_cast<QLineEdit*>(control)) {
+        edit->installEventFilter(new FocusWatcher(edit, [this, id] {
+            if (Live()) m_handler.OnKillFocus(id);
+        }));
+    } else if (auto* slider = qobject_cast<QSlider*>(control)) {
+        QObject::connect(slider, &QSlider::valueChanged, m_window, [this, id] {
+            if (Live() && !m_quiet) m_handler.OnTrackbarMoved(id);
+        });
+    } else if (auto* view = qobject_cast<QTreeView*>(control)) {
+        if (c.kind == ControlKind::PacketList) {
+            auto* model = new PacketListModel(view);
+            view->setModel(model);
+            m_lists[id] = model;
+            // Thousands of lines: no per-line width measuring; a fixed width holds the longest line.
+            view->header()->setSectionResizeMode(QHeaderView::Fixed);
+            view->header()->resizeSection(0, view->fontMetrics().horizontalAdvance(QString(128, QLatin1Char('0'))));
+        } else {
+            auto* model = new DetailTreeModel(view);
+            view->setModel(model);
+            m_trees[id] = model;
+            QObject::connect(view, &QTreeView::expanded, m_window, [this, id](const QModelIndex& item) {
+                if (Live() && !m_quiet) m_handler.OnItemExpanded(id, item.data(ITEM_DATA_ROLE).toUInt(), 2);
+            });
+            QObject::connect(view, &QTreeView::collapsed, m_window, [this, id](const QModelIndex& item) {
+                if (Live() && !m_quiet) m_handler.OnItemExpanded(id, item.data(ITEM_DATA_ROLE).toUInt(), 1);
+            });
+        }
+        QObject::connect(view->selectionModel(), &QItemSelectionModel::currentChanged, m_window, [this, id] {
+            if (Live() && !m_quiet) m_handler.OnSelectionChanged(id);
+        });
+        QObject::connect(view, &QTreeView::doubleClicked, m_window, [this, id] {
+            if (Live()) m_handler.OnDoubleClick(id);
+        });
+    }
+}
+
+QDialog* QtDialog::Widget() const { return m_window; }
+
+QWidget* QtDialog::Control(int id) const
+{
+    const auto found = m_controls.find(id);
+    return found == m_controls.end() ? nullptr : found->second;
+}
+
+int QtDialog::RunModal()
+{
+    m_window->m_ending = false;
+    return m_window->exec();
+}
+
+void QtDialog::EndDialog(int result)
+{
+    m_window->m_ending = true;
+    m_window->done(result);
+}
+
+void QtDialog::Show()
+{
+    m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
+}
+
+void QtDialog::Destroy()
+{
+    if (!m_window) return;
+    m_window->m_ending = true;
+    m_window->hide();
+    m_window->deleteLater();  // after the current event; its destruction tells the handler
+}
+
+void QtDialog::MoveTo(int x, int y)
+{
+    m_window->move(x, y);
+    m_window->raise();
+}
+
+void QtDialog::SetProgramIcon() { m_window->setWindowIcon(ProgramIcon()); }
+
+void QtDialog::SetMinimumFrameSize(int width, int height)
+{
+    m_minimumFrame = QSize(width, height);
+    ApplyMinimumFrameSize();
+}
+
+void QtDialog::ApplyMinimumFrameSize()
+{
+    if (m_minimumFrame.isEmpty()) return;
+    // The minimum counts the frame; the frame is known once the window manager framed it.
+    const QSize frame = m_window->frameGeometry().size() - m_window->geometry().size();
+    m_window->setMinimumSize(qMax(m_minimumFrame.width() - frame.width(), 1),
+                             qMax(m_minimumFrame.height() - frame.height(), 1));
+}
+
+void QtDialog::AppendSystemMenu(int command, const char* text)
+{
+    if (!m_systemMenu) return;
+    if (text) m_systemMenu->AppendEntry(command, QString::fromLatin1(text));
+    else m_systemMenu->AppendSeparator();
+}
+
+void QtDialog::SetTimer(int timerId, int periodMs)
+{
+    QTimer*& timer = m_timers[timerId];
+    if (!timer) {
+        timer = new QTimer(m_window);
+        QObject::connect(timer, &QTimer::timeout, m_window, [this, timerId] {
+            if (Live()) m_handler.OnTimer(timerId);
+        });
+    }
+    timer->start(periodMs);
+}
+
+void QtDialog::KillTimer(int timerId)
+{
+    const auto found = m_timers.find(timerId);
+    if (found != m_timers.end() && found->second) found->second->stop();
+}
+
+void QtDialog::AddContextCommand(int controlId, const ContextCommand& command)
+{
+    QWidget* control = Control(controlId);
+    if (!control) return;
+    const int number = command.command;
+    const QString text = QString::fromLatin1(command.text);
+    control->setContextMenuPolicy(Qt::CustomContextMenu);
+    // Every command of the control goes into one menu; the menu is rebuilt at each request.
+    auto* view = qobject_cast<QAbstractScrollArea*>(control);
+    QWidget* area = view ? view->viewport() : control;
+    QObject::connect(control, &QWidget::customContextMenuRequested, m_window, [this, area, number, text](const QPoint& at) {
+        QMenu menu(m_window);
+        menu.addAction(text, [this, number] { m_handler.OnCommand(number); })->setEnabled(m_handler.IsCommandEnabled(number));
+        menu.exec(area->mapToGlobal(at));
+    });
+    if (command.ctrlKey) {
+        auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(command.ctrlKey)), m_window);
+        QObject::connect(shortcut, &QShortcut::activated, m_window, [this, number] {
+            if (Live() && m_handler.IsCommandEnabled(number)) m_handler.OnCommand(number);
+        });
+    }
+}
+
+void QtDialog::SetText(int id, std::string_view text)
+{
+    QWidget* control = Control(id);
+    if (auto* edit = qobject_cast<QLineEdit*>(control)) edit->setText(Latin1(text));
+    else if (auto* plain = qobject_cast<QPlainTextEdit*>(control)) plain->setPlainText(Latin1(text));
+    else if (auto* label = qobject_cast<QLabel*>(control)) label->setText(Latin1(text));
+    else if (auto* button = qobject_cast<QAbstractButton*>(control)) button->setText(Latin1(text));
+}
+
+std::string QtDialog::Text(int id) const
+{
+    QWidget* control = Control(id);
+    if (auto* edit = qobject_cast<QLineEdit*>(control)) return FromLatin1(edit->text());
+    if (auto* plain = qobject_cast<QPlainTextEdit*>(control)) return FromLatin1(plain->toPlainText());
+    if (auto* label = qobject_cast<QLabel*>(control)) return FromLatin1(label->text());
+    if (auto* button = qobject_cast<QAbstractButton*>(control)) return FromLatin1(button->text());
+    return {};
+}
+
+void QtDialog::ReplaceAllText(int id, std::string_view text)
+{
+    if (auto* edit = ControlAs<QLineEdit>(id)) {
+        edit->selectAll();
+        edit->insert(Latin1(text));
+    } else {
+        SetText(id, text);
+    }
+}
+
+void QtDialog::Focus(int id, bool selectAll)
+{
+    QWidget* control = Control(id);
+    if (!control) return;
+    control->setFocus();
+    if (auto* edit = qobject_cast<QLineEdit*>(control); edit && selectAll) edit->selectAll();
+}
+
+void QtDialog::Enable(int id, bool enabled)
+{
+    if (QWidget* control = Control(id)) control->setEnabled(enabled);
+}
+
+bool QtDialog::IsEnabled(int id) const
+{
+    QWidget* control = Control(id);
+    return control && control->isEnabled();
+}
+
+void QtDialog::SetCheck(int id, bool checked)
+{
+    if (auto* box = ControlAs<QAbstractButton>(id)) box->setChecked(checked);
+}
+
+bool QtDialog::IsChecked(int id) const
+{
+    auto* box = ControlAs<QAbstractButton>(id);
+    return box && box->isChecked();
+}
+
+void QtDialog::SetAddress(int id, uint32_t hostOrder)
+{
+    if (auto* address = ControlAs<IpAddressControl>(id)) address->SetAddress(hostOrder);
+}
+
+uint32_t QtDialog::Address(int id) const
+{
+    auto* address = ControlAs<IpAddressControl>(id);
+    return address ? address->Address() : 0;
+}
+
+void QtDialog::SetSelectedIndex(int id, int index)
+{
+    if (auto* list = ControlAs<QComboBox>(id)) list->setCurrentIndex(index);
+}
+
+int QtDialog::SelectedIndex(int id) const
+{
+    auto* list = ControlAs<QComboBox>(id);
+    return list ? list->currentIndex() : -1;
+}
+
+void QtDialog::SetTrackbarRange(int id, int low, int high)
+{
+    if (auto* slider = ControlAs<QSlider>(id)) {
+        const QScopedValueRollback quiet(m_quiet, true);
+        slider->setRange(low, high);
+    }
+}
+
+void QtDialog::SetTrackbarPosition(int id, int position)
+{
+    if (auto* slider = ControlAs<QSlider>(id)) {
+        const QScopedValueRollback quiet(m_quiet, true);
+        slider->setValue(position);
+    }
+}
+
+int QtDialog::TrackbarPosition(int id) const
+{
+    auto* slider = ControlAs<QSlider>(id);
+    return slider ? slider->value() : 0;
+}
+
+void QtDialog::SetRichText(int id, std::string_view document)
+{
+    if (auto* edit = ControlAs<QTextEdit>(id))
+        SetRichEditText(edit, QByteArray(document.data(), static_cast<qsizetype>(document.size())));
+}
+
+void QtDialog::MoveControl(int id, const PixelRect& place)
+{
+    QWidget* control = Control(id);
+    if (!control) return;
+    // Extents below zero (a minimised or tiny window) are handed on as empty.
+    control->setGeometry(place.x, place.y, qMax(place.width, 0), qMax(place.height, 0));
+    control->raise();
+}
+
+DetailTree& QtDialog::BeginTree(int id)
+{
+    DetailTreeModel* model = m_trees.at(id);
+    model->BeginRebuild();
+    return model->Tree();
+}
+
+void QtDialog::EndTree(int id)
+{
+    DetailTreeModel* model = m_trees.at(id);
+    model->EndRebuild();
+    const QScopedValueRollback quiet(m_quiet, true);
+    ApplyExpandedFlags(ControlAs<QTreeView>(id), *model);
+}
+
+std::string QtDialog::SelectedItemText(int id) const
+{
+    auto* view = ControlAs<QTreeView>(id);
+    if (!view) return {};
+    const QModelIndex current = view->currentIndex();
+    return current.isValid() ? FromLatin1(current.data().toString()) : std::string();
+}
+
+void QtDialog::ClearList(int id) { m_lists.at(id)->Clear(); }
+
+SummaryTarget& QtDialog::ListTarget(int id) { return m_lists.at(id)->Lines(); }
+
+bool QtDialog::CommitList(int id)
+{
+    PacketListModel* model = m_lists.at(id);
+    if (!model->Commit()) return false;
+    ControlAs<QTreeView>(id)->scrollTo(model->index(model->rowCount() - 1));
+    return true;
+}
+
+QtDialog* AsQt(Dialog* dialog) { return static_cast<QtDialog*>(dialog); }
+
+std::unique_ptr<Dialog> QtWindowSystem::CreateDialog(const DialogTemplate& dialogTemplate, DialogHandler& handler,
+                                                     Dialog* owner)
+{
+    return std::make_unique<QtDialog>(dialogTemplate, handler, AsQt(owner));
+}
+
+int QtWindowSystem::MessageBox(Dialog* owner, std::string_view text, std::string_view caption, MessageIcon icon,
+                               MessageButtons buttons)
+{
+    QMessageBox box(icon == MessageIcon::Stop ? QMessageBox::Critical : QMessageBox::NoIcon, Latin1(caption),
+                    Latin1(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")),
+                    buttons == MessageButtons::OkCancel ? QMessageBox::Ok | QMessageBox::Cancel : QMessageBox::Ok,
+                    owner ? AsQt(owner)->Widget() : nullptr);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.setEscapeButton(buttons == MessageButtons::OkCancel ? QMessageBox::Cancel : QMessageBox::Ok);
+    return box.exec() == QMessageBox::Ok ? MESSAGE_OK : MESSAGE_CANCEL;
+}
+
+std::string QtWindowSystem::AskSaveFileName(Dialog* owner)
+{
+    QFileDialog dialog(owner ? AsQt(owner)->Widget() : nullptr, QStringLiteral("Save Packets As"), QString(),
+                       QStringLiteral("Capture files (*.pcap);;All files (*)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("pcap"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return dialog.selectedFiles().first().toStdString();
+}
+
+std::string QtWindowSystem::ApplicationTitle() const
+{
+    const QString path = QCoreApplication::applicationFilePath();
+    return path.isEmpty() ? std::string("kestrine") : FromLatin1(QFileInfo(path).completeBaseName());
+}
+
+std::string QtWindowSystem::LicenceDocument() const
+{
+    const QByteArray document = LicenceResource();
+    return std::string(document.constData(), static_cast<size_t>(document.size()));
+}
+
+}  // namespace kestrine

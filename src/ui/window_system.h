@@ -1,0 +1,182 @@
+// The window-system facilities the windows are written against: a dialog built from its
+// template with its controls addressed by number, the events a dialog hands to its logic,
+// message boxes, the save-file chooser and the program's resources. The windows' logic
+// (main window, detail window, configuration dialog, About box) uses only this; the
+// realisations live in ui/qt (Qt 6) and ui/win32 (Win32 dialogs and common controls).
+//
+// Texts of controls are 8-bit and shown as Latin-1, the code page the decoders write in;
+// file names are UTF-8.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "decode/detail_tree.h"
+#include "ui/dialog_template.h"
+
+namespace kestrine {
+
+enum class MessageIcon { None, Stop };
+enum class MessageButtons { Ok, OkCancel };
+// What a message box returns, and the command numbers of the OK and Cancel commands.
+inline constexpr int MESSAGE_OK = 1;
+inline constexpr int MESSAGE_CANCEL = 2;
+inline constexpr int ID_OK = 1;
+inline constexpr int ID_CANCEL = 2;
+
+// The kinds of size notification.
+inline constexpr uint32_t SIZE_RESTORED = 0;
+inline constexpr uint32_t SIZE_MINIMIZED = 1;
+inline constexpr uint32_t SIZE_MAXIMIZED = 2;
+
+// An entry of a control's context menu, also reachable from the keyboard as Ctrl + key
+// while its window is active. Choosing it sends the command number to OnCommand.
+struct ContextCommand {
+    int command;
+    const char* text;  // '&' marks the access key
+    char ctrlKey;      // an upper-case letter, or 0 for none
+};
+
+// What a dialog's logic hears from its window. Every notification comes on the
+// user-interface thread. Changes the logic makes itself (filling a tree, setting a
+// position) are not reported back.
+class DialogHandler {
+public:
+    // A button or check box was clicked, or a context command chosen (its number).
+    virtual void OnCommand(int /*id*/) {}
+    // An edit lost the keyboard focus.
+    virtual void OnKillFocus(int /*id*/) {}
+    // The selected item of a tree or of the packet list changed.
+    virtual void OnSelectionChanged(int /*id*/) {}
+    virtual void OnDoubleClick(int /*id*/) {}
+    // The user expanded (action 2) or collapsed (1) an item; itemData is its 32-bit data.
+    virtual void OnItemExpanded(int /*id*/, uint32_t /*itemData*/, int /*action*/) {}
+    virtual void OnTrackbarMoved(int /*id*/) {}
+    virtual void OnTimer(int /*timerId*/) {}
+    // Client width and height in pixels.
+    virtual void OnSize(uint32_t /*type*/, int /*width*/, int /*height*/) {}
+    // A system-menu command; false leaves it to the default processing.
+    virtual bool OnSysCommand(int /*command*/) { return false; }
+    // Whether a context command can run now (its menu entry is greyed otherwise).
+    virtual bool IsCommandEnabled(int /*command*/) { return true; }
+    // Enter (when no default button takes it) and button 1.
+    virtual void OnOK() {}
+    // Esc, the close box, the system menu's Close, Alt+F4, and button 2.
+    virtual void OnCancel() {}
+    // The window was destroyed with its owner or by Destroy; the last notification.
+    virtual void OnDestroyed() {}
+
+protected:
+    ~DialogHandler() = default;
+};
+
+// One dialog window. Deleting the object destroys its window (and the windows it owns)
+// without telling its own handler.
+class Dialog {
+public:
+    virtual ~Dialog() = default;
+
+    // Shows the window and runs it modally (its owner disabled) until EndDialog; returns
+    // the result given there. Timers and modeless windows go on meanwhile.
+    virtual int RunModal() = 0;
+    virtual void EndDialog(int result) = 0;
+    // Shows a modeless window in its normal state, activated.
+    virtual void Show() = 0;
+    // Destroys a modeless window once the current notification has returned.
+    virtual void Destroy() = 0;
+    // Moves the window to a point in screen coordinates, keeping its size, to the top.
+    virtual void MoveTo(int x, int y) = 0;
+    // The program's icon as the window's large and small icon.
+    virtual void SetProgramIcon() = 0;
+    // The smallest size the user can drag the window to, frame included.
+    virtual void SetMinimumFrameSize(int width, int height) = 0;
+    // Appends an entry to the system menu; a null text appends a separator.
+    virtual void AppendSystemMenu(int command, const char* text) = 0;
+    virtual void SetTimer(int timerId, int periodMs) = 0;
+    virtual void KillTimer(int timerId) = 0;
+    virtual void AddContextCommand(int controlId, const ContextCommand& command) = 0;
+
+    // Controls by number.
+    virtual void SetText(int id, std::string_view text) = 0;
+    virtual std::string Text(int id) const = 0;
+    // Selects an edit's whole text and replaces it, outside the undo history.
+    virtual void ReplaceAllText(int id, std::string_view text) = 0;
+    virtual void Focus(int id, bool selectAll) = 0;
+    virtual void Enable(int id, bool enabled) = 0;
+    virtual bool IsEnabled(int id) const = 0;
+    virtual void SetCheck(int id, bool checked) = 0;
+    virtual bool IsChecked(int id) const = 0;
+    // IP address controls, host order; a blank control reads 0.
+    virtual void SetAddress(int id, uint32_t hostOrder) = 0;
+    virtual uint32_t Address(int id) const = 0;
+    // Drop-down lists.
+    virtual void SetSelectedIndex(int id, int index) = 0;
+    virtual int SelectedIndex(int id) const = 0;
+    virtual void SetTrackbarRange(int id, int low, int high) = 0;
+    virtual void SetTrackbarPosition(int id, int position) = 0;
+    virtual int TrackbarPosition(int id) const = 0;
+    // A rich edit's whole content, replaced by a document that begins with an RTF header
+    // (shown formatted) or by plain text.
+    virtual void SetRichText(int id, std::string_view document) = 0;
+    // Places a control at a pixel rectangle of the client area, at the top of the z-order.
+    virtual void MoveControl(int id, const PixelRect& place) = 0;
+
+    // Tree views. BeginTree empties the tree and returns it to be filled; EndTree shows
+    // it with the nodes whose expanded flag is set expanded. Item data is the node's tag.
+    virtual DetailTree& BeginTree(int id) = 0;
+    virtual void EndTree(int id) = 0;
+    // The selected item's text of a tree or of the packet list; empty when none.
+    virtual std::string SelectedItemText(int id) const = 0;
+
+    // The packet list: lines are appended to ListTarget and shown by CommitList, all in
+    // one insertion, with the last line scrolled into view (false when none was new).
+    virtual void ClearList(int id) = 0;
+    virtual SummaryTarget& ListTarget(int id) = 0;
+    virtual bool CommitList(int id) = 0;
+};
+
+class WindowSystem {
+public:
+    virtual ~WindowSystem() = default;
+    // Creates the window of a template, hidden, owned by owner (none: a top-level window).
+    virtual std::unique_ptr<Dialog> CreateDialog(const DialogTemplate& dialogTemplate, DialogHandler& handler,
+                                                 Dialog* owner) = 0;
+    // A modal message box; returns MESSAGE_OK or MESSAGE_CANCEL. "\r\n" breaks the line.
+    virtual int MessageBox(Dialog* owner, std::string_view text, std::string_view caption, MessageIcon icon,
+                           MessageButtons buttons) = 0;
+    // Asks for the file "Save Packets As..." writes to; empty when cancelled.
+    virtual std::string AskSaveFileName(Dialog* owner) = 0;
+    // The executable's file name without its extension.
+    virtual std::string ApplicationTitle() const = 0;
+    // Makes the rich edit control available to dialogs created afterwards.
+    virtual void InitialiseRichEdit() = 0;
+    // The licence document (RTF); empty when the resource is missing.
+    virtual std::string LicenceDocument() const = 0;
+};
+
+// The realisation in use; the program and the tests install one before any window opens.
+void SetWindowSystem(WindowSystem* windowSystem);
+WindowSystem& Windows();
+
+// Every message box goes through here, so tests can answer them.
+struct MessageBoxRequest {
+    std::string text;
+    std::string caption;  // the application title when the caller names none
+    MessageIcon icon;
+    MessageButtons buttons;
+};
+int ShowMessageBox(Dialog* owner, std::string_view text, std::string_view caption, MessageIcon icon,
+                   MessageButtons buttons);
+// Answers every box instead of showing it (tests); an empty function restores the boxes.
+using MessageBoxResponder = std::function<int(const MessageBoxRequest&)>;
+void SetMessageBoxResponder(MessageBoxResponder responder);
+
+// The save-file question goes through here too; tests put their own answer in place.
+std::string ChooseSaveFile(Dialog* owner);
+using SaveFileChooser = std::function<std::string()>;
+void SetSaveFileChooser(SaveFileChooser chooser);
+
+}  // namespace kestrine
