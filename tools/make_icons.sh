@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Draws the program's icon with ImageMagick: a kestrel's eye under a hard brow, watching a
 # signal wave. 32 x 32 is drawn as shapes; 16 x 16 is placed pixel by pixel, since shapes
-# scaled that small blur. Writes src/ui/resources/kestrine-{32,16}.png (committed); run
-# again after changing a colour or a shape.
+# scaled that small blur. Writes src/ui/resources/kestrine-{32,16}.png and the Windows icon
+# kestrine.ico holding both (all committed); run again after changing a colour or a shape.
 set -euo pipefail
 out="$(cd "$(dirname "$0")/.." && pwd)/src/ui/resources"
 
@@ -64,3 +64,6 @@ for letter in K B W A P H C; do
   draw+=(-fill "${COLOUR_OF[$letter]}" -draw "$points")
 done
 convert -size 16x16 xc:none +antialias "${draw[@]}" "${PNG_OPTIONS[@]}" "$out/kestrine-16.png"
+
+# The Windows icon resource: both images in one file, 16 × 16 first.
+convert "$out/kestrine-16.png" "$out/kestrine-32.png" "$out/kestrine.ico"

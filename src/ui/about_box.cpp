@@ -24,7 +24,7 @@ const DialogTemplate ABOUT_TEMPLATE{
     ABOUT_BOX_ID, "About Kestrine - Harvoll", "MS Sans Serif", 8, 345, 217, DialogFrame::Fixed, ABOUT_CONTROLS,
 };
 
-AboutBox::AboutBox() : m_dialog(Windows().CreateDialog(ABOUT_TEMPLATE, *this, nullptr)) { OnInitDialog(); }
+AboutBox::AboutBox() : m_dialog(Windows().NewDialog(ABOUT_TEMPLATE, *this, nullptr)) { OnInitDialog(); }
 
 AboutBox::~AboutBox() = default;
 

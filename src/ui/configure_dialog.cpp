@@ -106,7 +106,7 @@ int CConfigureDlg::DoModal(Dialog* owner)
 
 Dialog* CConfigureDlg::Open(Dialog* owner)
 {
-    m_window = Windows().CreateDialog(CONFIGURE_TEMPLATE, *this, owner);
+    m_window = Windows().NewDialog(CONFIGURE_TEMPLATE, *this, owner);
     OnInitDialog();
     return m_window.get();
 }

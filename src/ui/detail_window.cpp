@@ -41,7 +41,7 @@ ScreenPoint NextDetailPosition(ScreenPoint position)
     return position;
 }
 
-DetailWindow::DetailWindow(Dialog* owner) : m_dialog(Windows().CreateDialog(DETAIL_TEMPLATE, *this, owner))
+DetailWindow::DetailWindow(Dialog* owner) : m_dialog(Windows().NewDialog(DETAIL_TEMPLATE, *this, owner))
 {
     ++g_openDetailWindows;
     m_dialog->SetProgramIcon();

@@ -1,7 +1,14 @@
 // Dialog-unit arithmetic shared by the realisations.
 #include "ui/dialog_template.h"
 
+#include <cstring>
+
 namespace kestrine {
+
+bool IsFixedPitchFace(const char* face)
+{
+    return std::strcmp(face, "Fixedsys") == 0 || std::strcmp(face, "Courier New") == 0;
+}
 
 int ScaleRounded(int value, int numerator, int denominator)
 {

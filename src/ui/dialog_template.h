@@ -76,6 +76,10 @@ struct PixelRect {
     friend bool operator==(const PixelRect&, const PixelRect&) = default;
 };
 
+// Whether a template's font face is a fixed-pitch one ("Fixedsys", "Courier New"), which
+// the columns of the summary lines need.
+bool IsFixedPitchFace(const char* face);
+
 // MulDiv: value · numerator / denominator rounded to the nearest integer, halves away from zero.
 int ScaleRounded(int value, int numerator, int denominator);
 // Dialog units to pixels, rounded as the dialog manager does.

@@ -49,7 +49,7 @@ MainLayout ComputeMainLayout(int lowerPercent, int width, int height)
                       PixelRect{18, height - lower - 9, width - 32, lower}};
 }
 
-MainWindow::MainWindow() : m_dialog(Windows().CreateDialog(MAIN_TEMPLATE, *this, nullptr))
+MainWindow::MainWindow() : m_dialog(Windows().NewDialog(MAIN_TEMPLATE, *this, nullptr))
 {
     m_dialog->SetMinimumFrameSize(MAIN_MIN_WIDTH, MAIN_MIN_HEIGHT);
     m_dialog->AddContextCommand(IDC_PACKET_LIST, ContextCommand{SAVE_PACKETS_COMMAND, "Save Packets As...", 'S'});

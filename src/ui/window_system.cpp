@@ -20,7 +20,7 @@ int ShowMessageBox(Dialog* owner, std::string_view text, std::string_view captio
 {
     const std::string shownCaption = caption.empty() ? Windows().ApplicationTitle() : std::string(caption);
     if (g_responder) return g_responder(MessageBoxRequest{std::string(text), shownCaption, icon, buttons});
-    return Windows().MessageBox(owner, text, shownCaption, icon, buttons);
+    return Windows().RunMessageBox(owner, text, shownCaption, icon, buttons);
 }
 
 void SetSaveFileChooser(SaveFileChooser chooser) { g_saveFileChooser = std::move(chooser); }

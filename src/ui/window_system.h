@@ -28,9 +28,9 @@ inline constexpr int ID_OK = 1;
 inline constexpr int ID_CANCEL = 2;
 
 // The kinds of size notification.
-inline constexpr uint32_t SIZE_RESTORED = 0;
-inline constexpr uint32_t SIZE_MINIMIZED = 1;
-inline constexpr uint32_t SIZE_MAXIMIZED = 2;
+inline constexpr uint32_t SIZE_KIND_RESTORED = 0;
+inline constexpr uint32_t SIZE_KIND_MINIMIZED = 1;
+inline constexpr uint32_t SIZE_KIND_MAXIMIZED = 2;
 
 // An entry of a control's context menu, also reachable from the keyboard as Ctrl + key
 // while its window is active. Choosing it sends the command number to OnCommand.
@@ -136,16 +136,18 @@ public:
     virtual void ClearList(int id) = 0;
     virtual SummaryTarget& ListTarget(int id) = 0;
     virtual bool CommitList(int id) = 0;
+    // Selects a shown line and scrolls it into view, as a click on it would.
+    virtual void SelectListLine(int id, size_t row) = 0;
 };
 
 class WindowSystem {
 public:
     virtual ~WindowSystem() = default;
     // Creates the window of a template, hidden, owned by owner (none: a top-level window).
-    virtual std::unique_ptr<Dialog> CreateDialog(const DialogTemplate& dialogTemplate, DialogHandler& handler,
+    virtual std::unique_ptr<Dialog> NewDialog(const DialogTemplate& dialogTemplate, DialogHandler& handler,
                                                  Dialog* owner) = 0;
     // A modal message box; returns MESSAGE_OK or MESSAGE_CANCEL. "\r\n" breaks the line.
-    virtual int MessageBox(Dialog* owner, std::string_view text, std::string_view caption, MessageIcon icon,
+    virtual int RunMessageBox(Dialog* owner, std::string_view text, std::string_view caption, MessageIcon icon,
                            MessageButtons buttons) = 0;
     // Asks for the file "Save Packets As..." writes to; empty when cancelled.
     virtual std::string AskSaveFileName(Dialog* owner) = 0;

@@ -5,18 +5,9 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 
-#include <cstring>
+#include "ui/dialog_template.h"
 
 namespace kestrine {
-
-namespace {
-
-bool IsFixedPitchFace(const char* face)
-{
-    return std::strcmp(face, "Fixedsys") == 0 || std::strcmp(face, "Courier New") == 0;
-}
-
-}  // namespace
 
 QFont TemplateFont(const char* face, int pointSize)
 {

@@ -229,7 +229,7 @@ private:
     void NotifySize()
     {
         if (!m_owner || !m_owner->Live()) return;
-        const uint32_t type = isMinimized() ? SIZE_MINIMIZED : isMaximized() ? SIZE_MAXIMIZED : SIZE_RESTORED;
+        const uint32_t type = isMinimized() ? SIZE_KIND_MINIMIZED : isMaximized() ? SIZE_KIND_MAXIMIZED : SIZE_KIND_RESTORED;
         m_owner->m_handler.OnSize(type, width(), height());
     }
 };
@@ -590,15 +590,25 @@ bool QtDialog::CommitList(int id)
     return true;
 }
 
+void QtDialog::SelectListLine(int id, size_t row)
+{
+    PacketListModel* model = m_lists.at(id);
+    if (row >= static_cast<size_t>(model->rowCount())) return;
+    auto* view = ControlAs<QTreeView>(id);
+    const QModelIndex line = model->index(static_cast<int>(row));
+    view->setCurrentIndex(line);
+    view->scrollTo(line);
+}
+
 QtDialog* AsQt(Dialog* dialog) { return static_cast<QtDialog*>(dialog); }
 
-std::unique_ptr<Dialog> QtWindowSystem::CreateDialog(const DialogTemplate& dialogTemplate, DialogHandler& handler,
+std::unique_ptr<Dialog> QtWindowSystem::NewDialog(const DialogTemplate& dialogTemplate, DialogHandler& handler,
                                                      Dialog* owner)
 {
     return std::make_unique<QtDialog>(dialogTemplate, handler, AsQt(owner));
 }
 
-int QtWindowSystem::MessageBox(Dialog* owner, std::string_view text, std::string_view caption, MessageIcon icon,
+int QtWindowSystem::RunMessageBox(Dialog* owner, std::string_view text, std::string_view caption, MessageIcon icon,
                                MessageButtons buttons)
 {
     QMessageBox box(icon == MessageIcon::Stop ? QMessageBox::Critical : QMessageBox::NoIcon, Latin1(caption),

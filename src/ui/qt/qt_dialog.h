@@ -77,6 +77,7 @@ public:
     void ClearList(int id) override;
     SummaryTarget& ListTarget(int id) override;
     bool CommitList(int id) override;
+    void SelectListLine(int id, size_t row) override;
 
 private:
     class Window;
@@ -103,9 +104,9 @@ private:
 // The realisation's services; install with SetWindowSystem.
 class QtWindowSystem final : public WindowSystem {
 public:
-    std::unique_ptr<Dialog> CreateDialog(const DialogTemplate& dialogTemplate, DialogHandler& handler,
+    std::unique_ptr<Dialog> NewDialog(const DialogTemplate& dialogTemplate, DialogHandler& handler,
                                          Dialog* owner) override;
-    int MessageBox(Dialog* owner, std::string_view text, std::string_view caption, MessageIcon icon,
+    int RunMessageBox(Dialog* owner, std::string_view text, std::string_view caption, MessageIcon icon,
                    MessageButtons buttons) override;
     std::string AskSaveFileName(Dialog* owner) override;
     std::string ApplicationTitle() const override;

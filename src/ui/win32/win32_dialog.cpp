@@ -1,0 +1,836 @@
+// Dialogs built in memory from their templates with the Win32 dialog manager and common
+// controls, and the realisation's services.
+#include "ui/win32/win32_dialog.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+#include <richedit.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "ui/resource_ids.h"
+#include "ui/rtf_reader.h"
+
+namespace kestrine {
+
+namespace {
+
+// Posted to a dialog to destroy it once the notification that asked for it has returned.
+constexpr UINT WM_DESTROY_LATER = WM_APP + 1;
+// Command numbers of the standard control classes in a dialog template.
+constexpr WORD BUTTON_CLASS = 0x0080;
+constexpr WORD EDIT_CLASS = 0x0081;
+constexpr WORD STATIC_CLASS = 0x0082;
+constexpr WORD COMBOBOX_CLASS = 0x0085;
+// The packet list's one column holds this many characters of the dialog font.
+constexpr int PACKET_LIST_COLUMN_CHARACTERS = 128;
+
+// Every dialog object alive, to find the one a message of the modal loop belongs to.
+std::vector<Win32Dialog*> g_dialogs;
+
+HINSTANCE Instance() { return GetModuleHandleW(nullptr); }
+
+class TemplateWriter {
+public:
+    void Word(WORD value) { m_words.push_back(value); }
+    void Dword(DWORD value)
+    {
+        Word(LOWORD(value));
+        Word(HIWORD(value));
+    }
+    void Short(int value) { Word(static_cast<WORD>(static_cast<SHORT>(value))); }
+    void String(std::wstring_view text)
+    {
+        m_words.insert(m_words.end(), text.begin(), text.end());
+        Word(0);
+    }
+    void Ordinal(WORD value)
+    {
+        Word(0xFFFF);
+        Word(value);
+    }
+    void AlignDword()
+    {
+        if (m_words.size() % 2 != 0) Word(0);
+    }
+    std::vector<WORD> Take() { return std::move(m_words); }
+
+private:
+    std::vector<WORD> m_words;
+};
+
+struct FrameStyle {
+    DWORD style;
+    DWORD exStyle;
+};
+
+FrameStyle StyleOf(DialogFrame frame)
+{
+    const DWORD common = WS_POPUP | WS_CAPTION | DS_SETFONT;
+    switch (frame) {
+    case DialogFrame::Main:
+        return {common | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX, WS_EX_APPWINDOW | WS_EX_CLIENTEDGE};
+    case DialogFrame::Tool: return {common | WS_SYSMENU | WS_THICKFRAME, WS_EX_TOOLWINDOW | WS_EX_STATICEDGE};
+    case DialogFrame::Fixed: return {common | WS_SYSMENU | DS_MODALFRAME, WS_EX_DLGMODALFRAME};
+    case DialogFrame::Sizing: return {common | WS_THICKFRAME | DS_MODALFRAME, WS_EX_DLGMODALFRAME};
+    }
+    return {common, 0};
+}
+
+// The window class (an atom of the standard classes or a name) and style of a control.
+struct ControlClass {
+    WORD atom;
+    const wchar_t* name;
+    DWORD style;
+};
+
+ControlClass ClassOf(const ControlTemplate& c)
+{
+    switch (c.kind) {
+    case ControlKind::Label: return {STATIC_CLASS, nullptr, SS_LEFT};
+    case ControlKind::LabelCentred: return {STATIC_CLASS, nullptr, SS_CENTER};
+    case ControlKind::LabelRight: return {STATIC_CLASS, nullptr, SS_RIGHT};
+    case ControlKind::GroupBox: return {BUTTON_CLASS, nullptr, BS_GROUPBOX};
+    case ControlKind::Button: return {BUTTON_CLASS, nullptr, BS_PUSHBUTTON | WS_TABSTOP};
+    case ControlKind::DefaultButton: return {BUTTON_CLASS, nullptr, BS_DEFPUSHBUTTON | WS_TABSTOP};
+    case ControlKind::CheckBox: return {BUTTON_CLASS, nullptr, BS_AUTOCHECKBOX | WS_TABSTOP};
+    case ControlKind::LineEdit: return {EDIT_CLASS, nullptr, ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP};
+    case ControlKind::ReadOnlyText:
+        return {EDIT_CLASS, nullptr, ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_BORDER};
+    case ControlKind::DropDown: return {COMBOBOX_CLASS, nullptr, CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP};
+    case ControlKind::TreeView: {
+        DWORD style = TVS_HASBUTTONS | TVS_HASLINES | TVS_LINESATROOT | TVS_DISABLEDRAGDROP | TVS_TRACKSELECT |
+                      TVS_SHOWSELALWAYS | WS_BORDER | WS_TABSTOP;
+        if (c.style & STYLE_FULL_ROW_SELECT) style |= TVS_FULLROWSELECT;
+        return {0, WC_TREEVIEWW, style};
+    }
+    case ControlKind::PacketList:
+        return {0, WC_LISTVIEWW,
+                LVS_REPORT | LVS_OWNERDATA | LVS_NOCOLUMNHEADER | LVS_SINGLESEL | LVS_SHOWSELALWAYS | WS_BORDER |
+                    WS_TABSTOP};
+    case ControlKind::IpAddress: return {0, WC_IPADDRESSW, WS_TABSTOP};
+    case ControlKind::Trackbar: return {0, TRACKBAR_CLASSW, TBS_VERT | TBS_NOTICKS | WS_TABSTOP};
+    case ControlKind::RichEdit:
+        return {0, MSFTEDIT_CLASS, ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL | WS_VSCROLL | WS_BORDER | WS_TABSTOP};
+    case ControlKind::Icon: return {STATIC_CLASS, nullptr, SS_ICON};
+    }
+    return {STATIC_CLASS, nullptr, 0};
+}
+
+DWORD CALLBACK ReadDocument(DWORD_PTR cookie, LPBYTE buffer, LONG room, LONG* taken)
+{
+    auto* rest = reinterpret_cast<std::string_view*>(cookie);
+    const size_t n = std::min(rest->size(), static_cast<size_t>(room));
+    std::memcpy(buffer, rest->data(), n);
+    rest->remove_prefix(n);
+    *taken = static_cast<LONG>(n);
+    return 0;
+}
+
+HICON ProgramIcon(bool small)
+{
+    return static_cast<HICON>(LoadImageW(Instance(), MAKEINTRESOURCEW(KESTRINE_ICON_ID), IMAGE_ICON,
+                                         GetSystemMetrics(small ? SM_CXSMICON : SM_CXICON),
+                                         GetSystemMetrics(small ? SM_CYSMICON : SM_CYICON), LR_SHARED));
+}
+
+}  // namespace
+
+std::wstring WideFromLatin1(std::string_view text)
+{
+    std::wstring wide(text.size(), L'\0');
+    std::transform(text.begin(), text.end(), wide.begin(), [](char c) { return static_cast<wchar_t>(static_cast<unsigned char>(c)); });
+    return wide;
+}
+
+std::string Latin1FromWide(std::wstring_view text)
+{
+    std::string narrow(text.size(), '\0');
+    std::transform(text.begin(), text.end(), narrow.begin(), [](wchar_t c) { return c < 256 ? static_cast<char>(c) : '?'; });
+    return narrow;
+}
+
+std::wstring WideFromUtf8(std::string_view text)
+{
+    if (text.empty()) return {};
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+    return wide;
+}
+
+std::string Utf8FromWide(std::wstring_view text)
+{
+    if (text.empty()) return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), n, nullptr, nullptr);
+    return narrow;
+}
+
+std::vector<WORD> BuildDialogTemplate(const DialogTemplate& t)
+{
+    TemplateWriter out;
+    const FrameStyle frame = StyleOf(t.frame);
+    out.Word(1);       // dlgVer
+    out.Word(0xFFFF);  // signature: the extended template
+    out.Dword(0);      // helpID
+    out.Dword(frame.exStyle);
+    out.Dword(frame.style);
+    out.Word(static_cast<WORD>(t.controls.size()));
+    out.Short(0);
+    out.Short(0);
+    out.Short(t.width);
+    out.Short(t.height);
+    out.Word(0);  // no menu
+    out.Word(0);  // the dialog class
+    out.String(WideFromLatin1(t.caption));
+    out.Word(static_cast<WORD>(t.pointSize));
+    out.Word(FW_NORMAL);
+    out.Word(MAKEWORD(FALSE, DEFAULT_CHARSET));  // italic, character set
+    out.String(WideFromLatin1(t.fontFace));
+    for (const ControlTemplate& c : t.controls) {
+        const ControlClass kind = ClassOf(c);
+        out.AlignDword();
+        out.Dword(0);  // helpID
+        out.Dword(0);  // exStyle
+        out.Dword(WS_CHILD | WS_VISIBLE | kind.style | ((c.style & STYLE_DISABLED) ? WS_DISABLED : 0));
+        out.Short(c.x);
+        out.Short(c.y);
+        out.Short(c.width);
+        out.Short(c.height);
+        out.Dword(static_cast<DWORD>(c.id));
+        if (kind.name) out.String(kind.name);
+        else out.Ordinal(kind.atom);
+        if (c.kind == ControlKind::Icon) out.Ordinal(KESTRINE_ICON_ID);
+        else out.String(c.text && c.kind != ControlKind::DropDown ? WideFromLatin1(c.text) : std::wstring());
+        out.Word(0);  // no creation data
+    }
+    return out.Take();
+}
+
+Win32Dialog::Win32Dialog(const DialogTemplate& t, DialogHandler& handler, Win32Dialog* owner) : m_handler(handler)
+{
+    const std::vector<WORD> words = BuildDialogTemplate(t);
+    CreateDialogIndirectParamW(Instance(), reinterpret_cast<LPCDLGTEMPLATEW>(words.data()),
+                               owner ? owner->Handle() : nullptr, &Win32Dialog::DialogProcedure,
+                               reinterpret_cast<LPARAM>(this));
+    g_dialogs.push_back(this);
+    if (m_hwnd) FinishCreation(t);
+    m_live = true;
+}
+
+Win32Dialog::~Win32Dialog()
+{
+    g_dialogs.erase(std::remove(g_dialogs.begin(), g_dialogs.end(), this), g_dialogs.end());
+    if (m_hwnd) {
+        m_tellHandler = false;  // its handler is going: nothing more to tell
+        DestroyWindow(m_hwnd);
+    }
+    if (m_accelerators) DestroyAcceleratorTable(m_accelerators);
+    if (m_fixedFont) DeleteObject(m_fixedFont);
+}
+
+void Win32Dialog::FinishCreation(const DialogTemplate& t)
+{
+    if (IsFixedPitchFace(t.fontFace)) EnsureFixedPitchFont();
+    for (const ControlTemplate& c : t.controls) {
+        HWND control = Control(c.id);
+        if (!control) continue;
+        switch (c.kind) {
+        case ControlKind::DropDown: {
+            std::string_view items = c.text ? c.text : "";
+            while (!items.empty()) {
+                const size_t end = std::min(items.find('\n'), items.size());
+                SendMessageW(control, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(WideFromLatin1(items.substr(0, end)).c_str()));
+                items.remove_prefix(std::min(end + 1, items.size()));
+            }
+            break;
+        }
+        case ControlKind::TreeView: m_trees[c.id]; break;
+        case ControlKind::PacketList: {
+            m_lists[c.id];
+            ListView_SetExtendedListViewStyle(control, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
+            // The longest summary line in the list's own (fixed-pitch) font.
+            HDC dc = GetDC(control);
+            const HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));
+            TEXTMETRICW metrics{};
+            GetTextMetricsW(dc, &metrics);
+            SelectObject(dc, old);
+            ReleaseDC(control, dc);
+            LVCOLUMNW column{};
+            column.mask = LVCF_WIDTH;
+            column.cx = PACKET_LIST_COLUMN_CHARACTERS * metrics.tmAveCharWidth + 8;
+            ListView_InsertColumn(control, 0, &column);
+            break;
+        }
+        default: break;
+        }
+    }
+}
+
+void Win32Dialog::EnsureFixedPitchFont()
+{
+    // The columns of the summary lines need a fixed-pitch font. Where the template's face is
+    // missing, the dialog manager falls back to any face; ask again for fixed pitch.
+    const auto font = reinterpret_cast<HFONT>(SendMessageW(m_hwnd, WM_GETFONT, 0, 0));
+    LOGFONTW wanted{};
+    if (!font || !GetObjectW(font, sizeof wanted, &wanted)) return;
+    HDC dc = GetDC(m_hwnd);
+    const HGDIOBJ old = SelectObject(dc, font);
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc, &metrics);
+    SelectObject(dc, old);
+    ReleaseDC(m_hwnd, dc);
+    if (!(metrics.tmPitchAndFamily & TMPF_FIXED_PITCH)) return;  // the bit set means variable pitch
+    wanted.lfPitchAndFamily = FIXED_PITCH | FF_MODERN;
+    wanted.lfOutPrecision = OUT_TT_PRECIS;
+    m_fixedFont = CreateFontIndirectW(&wanted);
+    if (!m_fixedFont) return;
+    for (HWND child = GetWindow(m_hwnd, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(m_fixedFont), FALSE);
+}
+
+INT_PTR CALLBACK Win32Dialog::DialogProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_INITDIALOG) {
+        auto* self = reinterpret_cast<Win32Dialog*>(lParam);
+        SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
+        self->m_hwnd = hwnd;
+        return TRUE;  // the dialog manager focuses the first control; the logic may move it
+    }
+    auto* self = reinterpret_cast<Win32Dialog*>(GetWindowLongPtrW(hwnd, DWLP_USER));
+    if (!self) return FALSE;
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrW(hwnd, DWLP_USER, 0);
+        self->m_hwnd = nullptr;
+        if (self->m_tellHandler) self->m_handler.OnDestroyed();  // may delete the object: nothing after
+        return FALSE;
+    }
+    bool handled = false;
+    const INT_PTR result = self->OnMessage(message, wParam, lParam, &handled);
+    // A handler may have destroyed the window (and the object with it) meanwhile.
+    if (handled && IsWindow(hwnd)) SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, result);
+    return handled ? TRUE : FALSE;
+}
+
+INT_PTR Win32Dialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool* handled)
+{
+    *handled = true;
+    switch (message) {
+    case WM_COMMAND: {
+        const int id = LOWORD(wParam);
+        const int code = HIWORD(wParam);
+        const HWND from = reinterpret_cast<HWND>(lParam);
+        if (!Live()) return 0;
+        if (from && code == EN_KILLFOCUS) {
+            m_handler.OnKillFocus(id);
+        } else if (!from && code == 1) {  // a context command's key
+            if (m_handler.IsCommandEnabled(id)) m_handler.OnCommand(id);
+        } else if (code == BN_CLICKED) {
+            if (id == IDOK) m_handler.OnOK();
+            else if (id == IDCANCEL) m_handler.OnCancel();
+            else m_handler.OnCommand(id);
+        } else {
+            *handled = false;
+        }
+        return 0;
+    }
+    case WM_NOTIFY: return OnNotify(*reinterpret_cast<const NMHDR*>(lParam));
+    case WM_VSCROLL:
+        if (lParam && Live()) m_handler.OnTrackbarMoved(GetDlgCtrlID(reinterpret_cast<HWND>(lParam)));
+        return 0;
+    case WM_TIMER:
+        if (m_live) m_handler.OnTimer(static_cast<int>(wParam));
+        return 0;
+    case WM_SIZE:
+        if (m_live) m_handler.OnSize(static_cast<uint32_t>(wParam), LOWORD(lParam), HIWORD(lParam));
+        return 0;
+    case WM_GETMINMAXINFO: {
+        auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+        if (m_minimumFrame.cx > 0) info->ptMinTrackSize = POINT{m_minimumFrame.cx, m_minimumFrame.cy};
+        return 0;
+    }
+    case WM_SYSCOMMAND:
+        *handled = m_live && m_handler.OnSysCommand(static_cast<int>(wParam));
+        return 0;
+    case WM_CONTEXTMENU: {
+        const HWND control = reinterpret_cast<HWND>(wParam);
+        if (control == m_hwnd || !m_commands.count(GetDlgCtrlID(control))) {
+            *handled = false;
+            return 0;
+        }
+        ShowContextMenu(control, static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
+        return 0;
+    }
+    case WM_PAINT: {
+        if (!IsIconic(m_hwnd)) break;
+        // A minimised window shows the program's icon centred in its client area.
+        PAINTSTRUCT paint;
+        HDC dc = BeginPaint(m_hwnd, &paint);
+        SendMessageW(m_hwnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+        RECT client;
+        GetClientRect(m_hwnd, &client);
+        const int x = (client.right - GetSystemMetrics(SM_CXICON) + 1) / 2;
+        const int y = (client.bottom - GetSystemMetrics(SM_CYICON) + 1) / 2;
+        DrawIcon(dc, x, y, ProgramIcon(false));
+        EndPaint(m_hwnd, &paint);
+        return 0;
+    }
+    case WM_QUERYDRAGICON: return reinterpret_cast<INT_PTR>(ProgramIcon(false));
+    case WM_DESTROY_LATER: DestroyWindow(m_hwnd); return 0;
+    default: break;
+    }
+    *handled = false;
+    return 0;
+}
+
+LRESULT Win32Dialog::OnNotify(const NMHDR& header)
+{
+    const int id = static_cast<int>(header.idFrom);
+    switch (header.code) {
+    case LVN_GETDISPINFOW: {
+        auto& info = *reinterpret_cast<NMLVDISPINFOW*>(const_cast<NMHDR*>(&header));
+        const auto list = m_lists.find(id);
+        if (list == m_lists.end() || !(info.item.mask & LVIF_TEXT) || info.item.iItem < 0 ||
+            static_cast<size_t>(info.item.iItem) >= list->second.shown || info.item.cchTextMax <= 0)
+            return 0;
+        const std::string_view line = list->second.lines.Line(static_cast<size_t>(info.item.iItem));
+        const size_t n = std::min(line.size(), static_cast<size_t>(info.item.cchTextMax - 1));
+        for (size_t i = 0; i < n; ++i) info.item.pszText[i] = static_cast<wchar_t>(static_cast<unsigned char>(line[i]));
+        info.item.pszText[n] = L'\0';
+        return 0;
+    }
+    case LVN_ITEMCHANGED: {
+        const auto& change = reinterpret_cast<const NMLISTVIEW&>(header);
+        if ((change.uChanged & LVIF_STATE) && (change.uNewState & LVIS_SELECTED) && !(change.uOldState & LVIS_SELECTED) &&
+            Live())
+            m_handler.OnSelectionChanged(id);
+        return 0;
+    }
+    case TVN_SELCHANGEDW:
+        if (Live()) m_handler.OnSelectionChanged(id);
+        return 0;
+    case TVN_ITEMEXPANDEDW: {
+        const auto& change = reinterpret_cast<const NMTREEVIEWW&>(header);
+        const auto tree = m_trees.find(id);
+        if (tree == m_trees.end() || !Live()) return 0;
+        const auto node = static_cast<NodeId>(change.itemNew.lParam);
+        const uint32_t tag = node >= 0 && static_cast<size_t>(node) < tree->second.Size() ? tree->second.Tag(node) : 0;
+        m_handler.OnItemExpanded(id, tag, static_cast<int>(change.action & (TVE_COLLAPSE | TVE_EXPAND)));
+        return 0;
+    }
+    case NM_DBLCLK:
+        if (Live()) m_handler.OnDoubleClick(id);
+        return 0;  // trees go on to toggle the item
+    default: return 0;
+    }
+}
+
+void Win32Dialog::ShowContextMenu(HWND control, int x, int y)
+{
+    if (x == -1 && y == -1) {  // from the keyboard: at the control's corner
+        RECT place;
+        GetWindowRect(control, &place);
+        x = place.left;
+        y = place.top;
+    }
+    HMENU menu = CreatePopupMenu();
+    for (const ContextCommand& command : m_commands[GetDlgCtrlID(control)].commands) {
+        std::wstring text = WideFromLatin1(command.text);
+        if (command.ctrlKey) text += std::wstring(L"\tCtrl+") + static_cast<wchar_t>(command.ctrlKey);
+        AppendMenuW(menu, MF_STRING | (m_handler.IsCommandEnabled(command.command) ? 0 : MF_GRAYED),
+                    static_cast<UINT_PTR>(command.command), text.c_str());
+    }
+    const int chosen = TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, x, y, 0, m_hwnd, nullptr);
+    DestroyMenu(menu);
+    if (chosen != 0 && m_handler.IsCommandEnabled(chosen)) m_handler.OnCommand(chosen);
+}
+
+bool Win32Dialog::PreTranslate(MSG& message)
+{
+    const HWND root = message.hwnd ? GetAncestor(message.hwnd, GA_ROOT) : nullptr;
+    if (!root) return false;
+    const auto found = std::find_if(g_dialogs.begin(), g_dialogs.end(), [root](Win32Dialog* d) { return d->m_hwnd == root; });
+    if (found == g_dialogs.end()) return false;
+    if ((*found)->m_accelerators && TranslateAcceleratorW(root, (*found)->m_accelerators, &message)) return true;
+    return IsDialogMessageW(root, &message);
+}
+
+HWND Win32Dialog::Control(int id) const { return m_hwnd && id != NO_ID ? GetDlgItem(m_hwnd, id) : nullptr; }
+
+int Win32Dialog::RunModal()
+{
+    if (!m_hwnd) return -1;
+    const HWND owner = GetWindow(m_hwnd, GW_OWNER);
+    const bool disableOwner = owner && IsWindowEnabled(owner);
+    if (disableOwner) EnableWindow(owner, FALSE);
+    m_ended = false;
+    Show();
+    MSG message;
+    while (!m_ended && m_hwnd) {
+        const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+        if (got == 0) {
+            PostQuitMessage(static_cast<int>(message.wParam));  // for the loop outside
+            break;
+        }
+        if (got < 0) break;
+        if (!PreTranslate(message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    // The owner is enabled before this window hides, so that it becomes the active one.
+    if (disableOwner) EnableWindow(owner, TRUE);
+    if (m_hwnd) ShowWindow(m_hwnd, SW_HIDE);
+    return m_result;
+}
+
+void Win32Dialog::EndDialog(int result)
+{
+    m_result = result;
+    m_ended = true;
+    if (m_hwnd) PostMessageW(m_hwnd, WM_NULL, 0, 0);  // wakes the modal loop
+}
+
+void Win32Dialog::Show()
+{
+    if (!m_hwnd) return;
+    if (!IsWindowVisible(m_hwnd)) {
+        // The logic lays the window out for its first size before it is seen.
+        RECT client;
+        GetClientRect(m_hwnd, &client);
+        m_handler.OnSize(SIZE_KIND_RESTORED, client.right, client.bottom);
+    }
+    ShowWindow(m_hwnd, SW_SHOWNORMAL);
+    SetForegroundWindow(m_hwnd);
+}
+
+void Win32Dialog::Destroy()
+{
+    if (!m_hwnd) return;
+    ShowWindow(m_hwnd, SW_HIDE);
+    PostMessageW(m_hwnd, WM_DESTROY_LATER, 0, 0);
+}
+
+void Win32Dialog::MoveTo(int x, int y)
+{
+    SetWindowPos(m_hwnd, HWND_TOP, x, y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+void Win32Dialog::SetProgramIcon()
+{
+    SendMessageW(m_hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(ProgramIcon(false)));
+    SendMessageW(m_hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(ProgramIcon(true)));
+}
+
+void Win32Dialog::SetMinimumFrameSize(int width, int height) { m_minimumFrame = SIZE{width, height}; }
+
+void Win32Dialog::AppendSystemMenu(int command, const char* text)
+{
+    HMENU menu = GetSystemMenu(m_hwnd, FALSE);
+    if (!menu) return;
+    if (text) AppendMenuW(menu, MF_STRING, static_cast<UINT_PTR>(command), WideFromLatin1(text).c_str());
+    else AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+}
+
+void Win32Dialog::SetTimer(int timerId, int periodMs)
+{
+    ::SetTimer(m_hwnd, static_cast<UINT_PTR>(timerId), static_cast<UINT>(periodMs), nullptr);
+}
+
+void Win32Dialog::KillTimer(int timerId)
+{
+    if (m_hwnd) ::KillTimer(m_hwnd, static_cast<UINT_PTR>(timerId));
+}
+
+void Win32Dialog::AddContextCommand(int controlId, const ContextCommand& command)
+{
+    m_commands[controlId].commands.push_back(command);
+    std::vector<ACCEL> keys;
+    for (const auto& [id, commands] : m_commands)
+        for (const ContextCommand& c : commands.commands)
+            if (c.ctrlKey) keys.push_back(ACCEL{FCONTROL | FVIRTKEY, static_cast<WORD>(c.ctrlKey), static_cast<WORD>(c.command)});
+    if (m_accelerators) DestroyAcceleratorTable(m_accelerators);
+    m_accelerators = keys.empty() ? nullptr : CreateAcceleratorTableW(keys.data(), static_cast<int>(keys.size()));
+}
+
+void Win32Dialog::SetText(int id, std::string_view text)
+{
+    if (HWND control = Control(id)) SetWindowTextW(control, WideFromLatin1(text).c_str());
+}
+
+std::string Win32Dialog::Text(int id) const
+{
+    HWND control = Control(id);
+    if (!control) return {};
+    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
+    text.resize(static_cast<size_t>(GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
+    return Latin1FromWide(text);
+}
+
+void Win32Dialog::ReplaceAllText(int id, std::string_view text)
+{
+    HWND control = Control(id);
+    if (!control) return;
+    SendMessageW(control, EM_SETSEL, 0, -1);
+    SendMessageW(control, EM_SCROLLCARET, 0, 0);
+    SendMessageW(control, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(WideFromLatin1(text).c_str()));
+}
+
+void Win32Dialog::Focus(int id, bool selectAll)
+{
+    HWND control = Control(id);
+    if (!control) return;
+    SendMessageW(m_hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
+    if (selectAll) SendMessageW(control, EM_SETSEL, 0, -1);
+}
+
+void Win32Dialog::Enable(int id, bool enabled)
+{
+    if (HWND control = Control(id)) EnableWindow(control, enabled ? TRUE : FALSE);
+}
+
+bool Win32Dialog::IsEnabled(int id) const
+{
+    HWND control = Control(id);
+    return control && IsWindowEnabled(control);
+}
+
+void Win32Dialog::SetCheck(int id, bool checked)
+{
+    if (HWND control = Control(id)) SendMessageW(control, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+bool Win32Dialog::IsChecked(int id) const
+{
+    HWND control = Control(id);
+    return control && SendMessageW(control, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void Win32Dialog::SetAddress(int id, uint32_t hostOrder)
+{
+    if (HWND control = Control(id)) SendMessageW(control, IPM_SETADDRESS, 0, static_cast<LPARAM>(hostOrder));
+}
+
+uint32_t Win32Dialog::Address(int id) const
+{
+    HWND control = Control(id);
+    DWORD address = 0;
+    if (control) SendMessageW(control, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&address));
+    return address;
+}
+
+void Win32Dialog::SetSelectedIndex(int id, int index)
+{
+    if (HWND control = Control(id)) SendMessageW(control, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+int Win32Dialog::SelectedIndex(int id) const
+{
+    HWND control = Control(id);
+    return control ? static_cast<int>(SendMessageW(control, CB_GETCURSEL, 0, 0)) : -1;
+}
+
+void Win32Dialog::SetTrackbarRange(int id, int low, int high)
+{
+    if (HWND control = Control(id)) SendMessageW(control, TBM_SETRANGE, TRUE, MAKELPARAM(low, high));
+}
+
+void Win32Dialog::SetTrackbarPosition(int id, int position)
+{
+    if (HWND control = Control(id)) SendMessageW(control, TBM_SETPOS, TRUE, position);
+}
+
+int Win32Dialog::TrackbarPosition(int id) const
+{
+    HWND control = Control(id);
+    return control ? static_cast<int>(SendMessageW(control, TBM_GETPOS, 0, 0)) : 0;
+}
+
+void Win32Dialog::SetRichText(int id, std::string_view document)
+{
+    HWND control = Control(id);
+    if (!control) return;
+    // Select everything and stream the document in over the selection.
+    SendMessageW(control, EM_SETSEL, 0, -1);
+    std::string_view rest = document;
+    EDITSTREAM stream{reinterpret_cast<DWORD_PTR>(&rest), 0, &ReadDocument};
+    const WPARAM format = (IsRtf(document) ? SF_RTF : SF_TEXT) | SFF_SELECTION;
+    SendMessageW(control, EM_STREAMIN, format, reinterpret_cast<LPARAM>(&stream));
+    SendMessageW(control, EM_EMPTYUNDOBUFFER, 0, 0);
+    SendMessageW(control, EM_SETSEL, 0, 0);
+    SendMessageW(control, EM_SCROLLCARET, 0, 0);
+}
+
+void Win32Dialog::MoveControl(int id, const PixelRect& place)
+{
+    if (HWND control = Control(id))
+        SetWindowPos(control, HWND_TOP, place.x, place.y, std::max(place.width, 0), std::max(place.height, 0),
+                     SWP_NOACTIVATE);
+}
+
+DetailTree& Win32Dialog::BeginTree(int id)
+{
+    DetailTree& tree = m_trees[id];
+    if (HWND control = Control(id)) {
+        const bool quiet = m_quiet;
+        m_quiet = true;
+        TreeView_DeleteAllItems(control);
+        m_quiet = quiet;
+    }
+    tree.Clear();
+    return tree;
+}
+
+void Win32Dialog::EndTree(int id)
+{
+    HWND control = Control(id);
+    if (!control) return;
+    const DetailTree& tree = m_trees[id];
+    const bool quiet = m_quiet;
+    m_quiet = true;
+    SendMessageW(control, WM_SETREDRAW, FALSE, 0);
+    std::vector<HTREEITEM> items(tree.Size());
+    std::wstring text;
+    for (NodeId node = 0; node < static_cast<NodeId>(tree.Size()); ++node) {
+        const std::string_view line = tree.Text(node);
+        text.assign(line.begin(), line.end());
+        for (wchar_t& c : text) c = static_cast<wchar_t>(static_cast<unsigned char>(c));
+        TVINSERTSTRUCTW insert{};
+        const NodeId parent = tree.Parent(node);
+        insert.hParent = parent == NO_NODE ? TVI_ROOT : items[static_cast<size_t>(parent)];
+        insert.hInsertAfter = TVI_LAST;
+        insert.item.mask = TVIF_TEXT | TVIF_PARAM;
+        insert.item.pszText = text.data();
+        insert.item.lParam = node;
+        items[static_cast<size_t>(node)] = TreeView_InsertItem(control, &insert);
+    }
+    for (NodeId node = 0; node < static_cast<NodeId>(tree.Size()); ++node)
+        if (tree.Expanded(node)) TreeView_Expand(control, items[static_cast<size_t>(node)], TVE_EXPAND);
+    SendMessageW(control, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(control, nullptr, TRUE);
+    m_quiet = quiet;
+}
+
+std::string Win32Dialog::SelectedItemText(int id) const
+{
+    HWND control = Control(id);
+    if (!control) return {};
+    if (const auto list = m_lists.find(id); list != m_lists.end()) {
+        const int row = ListView_GetNextItem(control, -1, LVNI_SELECTED);
+        if (row < 0 || static_cast<size_t>(row) >= list->second.shown) return {};
+        return std::string(list->second.lines.Line(static_cast<size_t>(row)));
+    }
+    const auto tree = m_trees.find(id);
+    const HTREEITEM selected = TreeView_GetSelection(control);
+    if (tree == m_trees.end() || !selected) return {};
+    TVITEMW item{};
+    item.mask = TVIF_PARAM;
+    item.hItem = selected;
+    TreeView_GetItem(control, &item);
+    const auto node = static_cast<NodeId>(item.lParam);
+    if (node < 0 || static_cast<size_t>(node) >= tree->second.Size()) return {};
+    return std::string(tree->second.Text(node));
+}
+
+void Win32Dialog::ClearList(int id)
+{
+    PacketList& list = m_lists[id];
+    list.lines.Clear();
+    list.shown = 0;
+    if (HWND control = Control(id)) {
+        const bool quiet = m_quiet;
+        m_quiet = true;
+        ListView_SetItemCountEx(control, 0, 0);
+        m_quiet = quiet;
+    }
+}
+
+SummaryTarget& Win32Dialog::ListTarget(int id) { return m_lists[id].lines; }
+
+bool Win32Dialog::CommitList(int id)
+{
+    PacketList& list = m_lists[id];
+    const size_t size = list.lines.Size();
+    if (size == list.shown) return false;
+    list.shown = size;
+    if (HWND control = Control(id)) {
+        ListView_SetItemCountEx(control, static_cast<int>(size), LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
+        ListView_EnsureVisible(control, static_cast<int>(size) - 1, FALSE);
+    }
+    return true;
+}
+
+void Win32Dialog::SelectListLine(int id, size_t row)
+{
+    HWND control = Control(id);
+    if (!control || row >= m_lists[id].shown) return;
+    const int item = static_cast<int>(row);
+    ListView_SetItemState(control, item, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    ListView_EnsureVisible(control, item, FALSE);
+}
+
+Win32Dialog* AsWin32(Dialog* dialog) { return static_cast<Win32Dialog*>(dialog); }
+
+std::unique_ptr<Dialog> Win32WindowSystem::NewDialog(const DialogTemplate& dialogTemplate, DialogHandler& handler,
+                                                        Dialog* owner)
+{
+    return std::make_unique<Win32Dialog>(dialogTemplate, handler, AsWin32(owner));
+}
+
+int Win32WindowSystem::RunMessageBox(Dialog* owner, std::string_view text, std::string_view caption, MessageIcon icon,
+                                  MessageButtons buttons)
+{
+    const UINT style = (buttons == MessageButtons::OkCancel ? MB_OKCANCEL : MB_OK) |
+                       (icon == MessageIcon::Stop ? MB_ICONSTOP : 0) | (owner ? 0 : MB_TASKMODAL);
+    const int chosen = MessageBoxW(owner ? AsWin32(owner)->Handle() : nullptr, WideFromLatin1(text).c_str(),
+                                   WideFromLatin1(caption).c_str(), style);
+    return chosen == IDOK ? MESSAGE_OK : MESSAGE_CANCEL;
+}
+
+std::string Win32WindowSystem::AskSaveFileName(Dialog* owner)
+{
+    std::wstring path(32768, L'\0');
+    OPENFILENAMEW ask{};
+    ask.lStructSize = sizeof ask;
+    ask.hwndOwner = owner ? AsWin32(owner)->Handle() : nullptr;
+    ask.lpstrFilter = L"Capture files (*.pcap)\0*.pcap\0All files (*.*)\0*.*\0";
+    ask.lpstrFile = path.data();
+    ask.nMaxFile = static_cast<DWORD>(path.size());
+    ask.lpstrTitle = L"Save Packets As";
+    ask.lpstrDefExt = L"pcap";
+    ask.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_EXPLORER;
+    if (!GetSaveFileNameW(&ask)) return {};
+    path.resize(wcslen(path.c_str()));
+    return Utf8FromWide(path);
+}
+
+std::string Win32WindowSystem::ApplicationTitle() const
+{
+    wchar_t path[MAX_PATH] = {};
+    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring_view name(path, n);
+    name.remove_prefix(std::min(name.find_last_of(L"\\/") + 1, name.size()));
+    if (const size_t dot = name.rfind(L'.'); dot != std::wstring_view::npos) name = name.substr(0, dot);
+    return name.empty() ? std::string("kestrine") : Latin1FromWide(name);
+}
+
+void Win32WindowSystem::InitialiseRichEdit()
+{
+    static const HMODULE library = LoadLibraryW(L"Msftedit.dll");
+    (void)library;
+}
+
+std::string Win32WindowSystem::LicenceDocument() const
+{
+    HRSRC found = FindResourceW(Instance(), MAKEINTRESOURCEW(KESTRINE_LICENCE_ID), L"" KESTRINE_LICENCE_TYPE);
+    HGLOBAL loaded = found ? LoadResource(Instance(), found) : nullptr;
+    const void* bytes = loaded ? LockResource(loaded) : nullptr;
+    const DWORD size = found ? SizeofResource(Instance(), found) : 0;
+    if (!bytes || size == 0) return {};
+    return std::string(static_cast<const char*>(bytes), size);
+}
+
+}  // namespace kestrine

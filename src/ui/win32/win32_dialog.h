@@ -1,0 +1,127 @@
+// The Win32 realisation of the window-system facilities: dialogs built in memory from their
+// templates (DLGTEMPLATEEX, so dialog units, tab order and keyboard handling are the dialog
+// manager's own), the common controls, a modal loop shared by every dialog, message boxes
+// and the save-file dialog.
+#pragma once
+
+#include <windows.h>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "ui/packet_lines.h"
+#include "ui/window_system.h"
+
+namespace kestrine {
+
+class Win32Dialog final : public Dialog {
+public:
+    Win32Dialog(const DialogTemplate& dialogTemplate, DialogHandler& handler, Win32Dialog* owner);
+    ~Win32Dialog() override;
+
+    // The window and its controls, for the realisation and the tests; null once destroyed.
+    HWND Handle() const { return m_hwnd; }
+    HWND Control(int id) const;
+
+    int RunModal() override;
+    void EndDialog(int result) override;
+    void Show() override;
+    void Destroy() override;
+    void MoveTo(int x, int y) override;
+    void SetProgramIcon() override;
+    void SetMinimumFrameSize(int width, int height) override;
+    void AppendSystemMenu(int command, const char* text) override;
+    void SetTimer(int timerId, int periodMs) override;
+    void KillTimer(int timerId) override;
+    void AddContextCommand(int controlId, const ContextCommand& command) override;
+
+    void SetText(int id, std::string_view text) override;
+    std::string Text(int id) const override;
+    void ReplaceAllText(int id, std::string_view text) override;
+    void Focus(int id, bool selectAll) override;
+    void Enable(int id, bool enabled) override;
+    bool IsEnabled(int id) const override;
+    void SetCheck(int id, bool checked) override;
+    bool IsChecked(int id) const override;
+    void SetAddress(int id, uint32_t hostOrder) override;
+    uint32_t Address(int id) const override;
+    void SetSelectedIndex(int id, int index) override;
+    int SelectedIndex(int id) const override;
+    void SetTrackbarRange(int id, int low, int high) override;
+    void SetTrackbarPosition(int id, int position) override;
+    int TrackbarPosition(int id) const override;
+    void SetRichText(int id, std::string_view document) override;
+    void MoveControl(int id, const PixelRect& place) override;
+
+    DetailTree& BeginTree(int id) override;
+    void EndTree(int id) override;
+    std::string SelectedItemText(int id) const override;
+
+    void ClearList(int id) override;
+    SummaryTarget& ListTarget(int id) override;
+    bool CommitList(int id) override;
+    void SelectListLine(int id, size_t row) override;
+
+    // Gives a message of the modal loop to the dialog it belongs to (keyboard navigation and
+    // the context commands' keys); true when that dialog took it.
+    static bool PreTranslate(MSG& message);
+
+private:
+    struct PacketList {
+        PacketLines lines;
+        size_t shown = 0;
+    };
+    struct ContextCommands {
+        std::vector<ContextCommand> commands;
+    };
+
+    static INT_PTR CALLBACK DialogProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool* handled);
+    LRESULT OnNotify(const NMHDR& header);
+    void ShowContextMenu(HWND control, int x, int y);
+    void FinishCreation(const DialogTemplate& dialogTemplate);
+    void EnsureFixedPitchFont();
+    bool Live() const { return m_live && !m_quiet; }
+
+    HWND m_hwnd = nullptr;
+    DialogHandler& m_handler;
+    std::map<int, DetailTree> m_trees;
+    std::map<int, PacketList> m_lists;
+    std::map<int, ContextCommands> m_commands;
+    HACCEL m_accelerators = nullptr;
+    HFONT m_fixedFont = nullptr;  // set when the template's fixed-pitch face was missing
+    SIZE m_minimumFrame{};
+    int m_result = 0;
+    bool m_ended = false;
+    bool m_live = false;    // created: notifications reach the handler
+    bool m_quiet = false;   // the program's own changes: no notifications
+    bool m_tellHandler = true;  // false once the object lets go of its window
+    std::wstring m_textBuffer;  // the list's item texts, handed to the control by pointer
+};
+
+class Win32WindowSystem final : public WindowSystem {
+public:
+    std::unique_ptr<Dialog> NewDialog(const DialogTemplate& dialogTemplate, DialogHandler& handler,
+                                         Dialog* owner) override;
+    int RunMessageBox(Dialog* owner, std::string_view text, std::string_view caption, MessageIcon icon,
+                   MessageButtons buttons) override;
+    std::string AskSaveFileName(Dialog* owner) override;
+    std::string ApplicationTitle() const override;
+    void InitialiseRichEdit() override;
+    std::string LicenceDocument() const override;
+};
+
+// The realisation of a dialog (for the tests).
+Win32Dialog* AsWin32(Dialog* dialog);
+
+// The in-memory DLGTEMPLATEEX of a template, DWORD aligned (exposed for the tests).
+std::vector<WORD> BuildDialogTemplate(const DialogTemplate& dialogTemplate);
+
+// Text conversions: control texts are Latin-1, file names UTF-8.
+std::wstring WideFromLatin1(std::string_view text);
+std::string Latin1FromWide(std::wstring_view text);
+std::wstring WideFromUtf8(std::string_view text);
+std::string Utf8FromWide(std::wstring_view text);
+
+}  // namespace kestrine

@@ -1,0 +1,453 @@
+// The windows on their Win32 realisation, under Wine: dialogs from the in-memory templates,
+// the main window's start-up and its buttons following a capture on the scripted socket
+// through the real timer, lines per tick in the virtual list, the lower tree, a detail
+// window, the configuration dialog's exchange, the first run and the quit confirmation.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "capture/capture_session.h"
+#include "decode/section_states.h"
+#include "decode/summary.h"
+#include "tests/capture/scripted_socket.h"
+#include "ui/about_box.h"
+#include "ui/detail_window.h"
+#include "ui/first_run_store.h"
+#include "ui/main_window.h"
+#include "ui/session_globals.h"
+#include "ui/win32/win32_dialog.h"
+
+namespace kestrine {
+namespace {
+
+constexpr uint32_t ADDRESS_A = 0xC0000201;  // 192.0.2.1
+constexpr uint32_t ADDRESS_B = 0xC6336407;  // 198.51.100.7
+
+// Dispatches messages as the program's modal loop does until done() holds or time runs out.
+bool PumpUntil(const std::function<bool()>& done, int milliseconds = 3000)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (!Win32Dialog::PreTranslate(message)) {
+                TranslateMessage(&message);
+                DispatchMessageW(&message);
+            }
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+    return true;
+}
+
+void Pump(int milliseconds)
+{
+    PumpUntil([] { return false; }, milliseconds);
+}
+
+std::wstring ClassOf(HWND window)
+{
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    return name;
+}
+
+std::string WindowText(HWND window)
+{
+    wchar_t text[512] = {};
+    GetWindowTextW(window, text, 512);
+    return Latin1FromWide(text);
+}
+
+std::string ListLine(HWND list, int row)
+{
+    wchar_t text[256] = {};
+    ListView_GetItemText(list, row, 0, text, 256);
+    return Latin1FromWide(text);
+}
+
+std::string TreeText(HWND tree, HTREEITEM item)
+{
+    wchar_t text[256] = {};
+    TVITEMW query{};
+    query.mask = TVIF_TEXT;
+    query.hItem = item;
+    query.pszText = text;
+    query.cchTextMax = 256;
+    TreeView_GetItem(tree, &query);
+    return Latin1FromWide(text);
+}
+
+// Whether a control's font has one advance for every character (the bit means variable pitch).
+bool FixedPitch(HWND control)
+{
+    HDC dc = GetDC(control);
+    const HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc, &metrics);
+    SelectObject(dc, old);
+    ReleaseDC(control, dc);
+    return !(metrics.tmPitchAndFamily & TMPF_FIXED_PITCH);
+}
+
+bool Expanded(HWND tree, HTREEITEM item) { return (TreeView_GetItemState(tree, item, TVIS_EXPANDED) & TVIS_EXPANDED) != 0; }
+
+// Records every message box and answers it.
+class Boxes {
+public:
+    explicit Boxes(int answer = MESSAGE_OK)
+    {
+        SetMessageBoxResponder([this, answer](const MessageBoxRequest& request) {
+            m_seen.push_back(request);
+            return answer;
+        });
+    }
+    ~Boxes() { SetMessageBoxResponder(nullptr); }
+    std::vector<MessageBoxRequest> m_seen;
+};
+
+class Win32Windows : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_TREEVIEW_CLASSES |
+                                                           ICC_LISTVIEW_CLASSES | ICC_INTERNET_CLASSES | ICC_BAR_CLASSES};
+        InitCommonControlsEx(&controls);
+        static Win32WindowSystem windows;
+        SetWindowSystem(&windows);
+        windows.InitialiseRichEdit();
+    }
+    void SetUp() override
+    {
+        script::Reset();
+        ResetSectionStates();
+        // The first run is over, so that no About box comes up at start.
+        FirstRunStore store;
+        ASSERT_TRUE(store.Open());
+        ASSERT_TRUE(store.WriteDword(FIRST_RUN_VALUE, 1));
+    }
+    void StartMainWindow()
+    {
+        m_window = std::make_unique<MainWindow>();
+        m_window->OnInitDialog();
+        m_main = AsWin32(m_window->Window());
+        m_main->Show();
+    }
+    void TearDown() override
+    {
+        m_window.reset();
+        script::Reset();
+    }
+    bool Enabled(int id) const { return IsWindowEnabled(m_main->Control(id)) != FALSE; }
+    HWND List() const { return m_main->Control(IDC_PACKET_LIST); }
+    HWND Lower() const { return m_main->Control(IDC_DETAIL_TREE); }
+    void Click(int id) const { SendMessageW(m_main->Control(id), BM_CLICK, 0, 0); }
+
+    std::unique_ptr<MainWindow> m_window;
+    Win32Dialog* m_main = nullptr;
+};
+
+TEST_F(Win32Windows, DialogsAreBuiltFromTheirTemplatesWithNumberedCommonControls)
+{
+    Boxes boxes;
+    StartMainWindow();
+    EXPECT_EQ(WindowText(m_main->Handle()), "Kestrine - www.harvoll.example");
+    EXPECT_EQ(ClassOf(m_main->Control(IDC_LISTEN_ADDRESS)), L"SysIPAddress32");
+    EXPECT_EQ(ClassOf(m_main->Control(IDC_PACKET_LIST)), L"SysListView32");
+    EXPECT_EQ(ClassOf(m_main->Control(IDC_DETAIL_TREE)), L"SysTreeView32");
+    EXPECT_EQ(ClassOf(m_main->Control(IDC_SPLIT)), L"msctls_trackbar32");
+    EXPECT_EQ(WindowText(m_main->Control(IDC_BEGIN_CAPTURE)), "Begin Capture");
+    const LONG_PTR frame = GetWindowLongPtrW(m_main->Handle(), GWL_STYLE);
+    EXPECT_TRUE((frame & WS_THICKFRAME) && (frame & WS_MINIMIZEBOX) && (frame & WS_MAXIMIZEBOX));
+    EXPECT_TRUE(GetWindowLongPtrW(m_main->Handle(), GWL_EXSTYLE) & WS_EX_APPWINDOW);
+
+    // Buttons stay where the template puts them, in the dialog manager's own units.
+    RECT units{257, 15, 257 + 54, 15 + 14};
+    MapDialogRect(m_main->Handle(), &units);
+    RECT placed;
+    GetWindowRect(m_main->Control(IDC_CONFIGURE), &placed);
+    MapWindowPoints(nullptr, m_main->Handle(), reinterpret_cast<POINT*>(&placed), 2);
+    EXPECT_EQ(placed.left, units.left);
+    EXPECT_EQ(placed.top, units.top);
+    EXPECT_EQ(placed.right, units.right);
+
+    // The system menu ends with a separator and the About entry.
+    HMENU menu = GetSystemMenu(m_main->Handle(), FALSE);
+    const int count = GetMenuItemCount(menu);
+    ASSERT_GE(count, 2);
+    wchar_t entry[64] = {};
+    GetMenuStringW(menu, static_cast<UINT>(count - 1), entry, 64, MF_BYPOSITION);
+    EXPECT_EQ(std::wstring(entry), L"&About kestrine...");
+    EXPECT_EQ(GetMenuItemID(menu, count - 1), static_cast<UINT>(ABOUT_COMMAND));
+    EXPECT_EQ(GetMenuState(menu, static_cast<UINT>(count - 2), MF_BYPOSITION) & MF_SEPARATOR, static_cast<UINT>(MF_SEPARATOR));
+
+    // The window cannot be dragged below its minimum.
+    MINMAXINFO limits{};
+    SendMessageW(m_main->Handle(), WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits));
+    EXPECT_EQ(limits.ptMinTrackSize.x, MAIN_MIN_WIDTH);
+    EXPECT_EQ(limits.ptMinTrackSize.y, MAIN_MIN_HEIGHT);
+}
+
+TEST_F(Win32Windows, AFailedBindShowsTheErrorBoxAndKeepsBeginDisabled)
+{
+    script::Reset(script::Failures{.bind = true});
+    Boxes boxes;
+    StartMainWindow();
+    ASSERT_EQ(boxes.m_seen.size(), 1u);
+    EXPECT_EQ(boxes.m_seen[0].text, "Could not bind to default address!\r\nPlease configure the listening interface");
+    EXPECT_EQ(boxes.m_seen[0].caption, "ERROR");
+    EXPECT_EQ(boxes.m_seen[0].icon, MessageIcon::Stop);
+    // The limits of the configuration dialog are pushed anyway; the timer runs.
+    EXPECT_EQ(g_session->m_packetLimit, 1000);
+    Pump(400);
+    EXPECT_FALSE(Enabled(IDC_BEGIN_CAPTURE));
+    EXPECT_FALSE(Enabled(IDC_ABORT_CAPTURE));
+    EXPECT_TRUE(Enabled(IDC_CONFIGURE));
+}
+
+TEST_F(Win32Windows, TheButtonsFollowACaptureThroughTheTimerAndTheListGrowsPerTick)
+{
+    Boxes boxes;
+    StartMainWindow();
+    ASSERT_TRUE(g_session->m_ready);
+    EXPECT_TRUE(boxes.m_seen.empty());
+    EXPECT_FALSE(Enabled(IDC_BEGIN_CAPTURE));  // before the first tick
+    ASSERT_TRUE(PumpUntil([&] { return Enabled(IDC_BEGIN_CAPTURE); }, 1000));
+    EXPECT_EQ(SendMessageW(m_main->Control(IDC_SPLIT), TBM_GETPOS, 0, 0), 50);
+
+    Click(IDC_BEGIN_CAPTURE);
+    EXPECT_FALSE(Enabled(IDC_BEGIN_CAPTURE));
+    EXPECT_TRUE(Enabled(IDC_ABORT_CAPTURE));
+    EXPECT_FALSE(Enabled(IDC_CONFIGURE));
+    ASSERT_EQ(ListView_GetItemCount(List()), 1);
+    EXPECT_EQ(ListLine(List(), 0), SUMMARY_COLUMN_HEADER);
+
+    constexpr int PACKETS = 500;
+    for (int i = 0; i < PACKETS; ++i) script::Push(script::Datagram(17, ADDRESS_A, ADDRESS_B, 40 + i % 7));
+    ASSERT_TRUE(PumpUntil([&] { return ListView_GetItemCount(List()) == PACKETS + 1; }, 5000))
+        << ListView_GetItemCount(List());
+    EXPECT_TRUE(Enabled(IDC_ABORT_CAPTURE));  // the capture goes on: no limit reached
+    char expected[256];
+    FormatSummaryLine(g_session->m_index[PACKETS - 1], PACKETS - 1, expected, sizeof expected);
+    EXPECT_EQ(ListLine(List(), PACKETS), expected);
+    // The newest line is scrolled into view.
+    const int top = ListView_GetTopIndex(List());
+    EXPECT_LE(top, PACKETS);
+    EXPECT_GE(top + ListView_GetCountPerPage(List()), PACKETS);
+
+    Click(IDC_ABORT_CAPTURE);
+    ASSERT_TRUE(PumpUntil([&] { return Enabled(IDC_BEGIN_CAPTURE); }, 3000));
+    EXPECT_FALSE(Enabled(IDC_ABORT_CAPTURE));
+    EXPECT_TRUE(Enabled(IDC_CONFIGURE));
+}
+
+TEST_F(Win32Windows, SelectingALineFillsTheLowerTreeAndADoubleClickOpensADetailWindow)
+{
+    Boxes boxes;
+    StartMainWindow();
+    Click(IDC_BEGIN_CAPTURE);
+    for (int i = 0; i < 3; ++i) script::Push(script::Datagram(17, ADDRESS_A, ADDRESS_B, 60, 0));
+    ASSERT_TRUE(PumpUntil([&] { return ListView_GetItemCount(List()) == 4; }));
+    Click(IDC_ABORT_CAPTURE);
+    ASSERT_TRUE(PumpUntil([&] { return Enabled(IDC_BEGIN_CAPTURE); }));
+
+    // The column header line selects nothing.
+    ListView_SetItemState(List(), 0, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    EXPECT_EQ(TreeView_GetCount(Lower()), 0u);
+
+    ListView_SetItemState(List(), 2, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    HTREEITEM line = TreeView_GetRoot(Lower());
+    ASSERT_NE(line, nullptr);
+    EXPECT_EQ(TreeText(Lower(), line), ListLine(List(), 2));
+    EXPECT_TRUE(Expanded(Lower(), line));
+    std::vector<std::string> sections;
+    for (HTREEITEM s = TreeView_GetChild(Lower(), line); s; s = TreeView_GetNextSibling(Lower(), s))
+        sections.push_back(TreeText(Lower(), s));
+    EXPECT_EQ(sections, (std::vector<std::string>{"Ip Header", "UDP Header", "Data: 32 bytes"}));
+
+    // Collapsing the payload by hand is remembered for the next packet shown.
+    HTREEITEM payload = TreeView_GetNextSibling(Lower(), TreeView_GetNextSibling(Lower(), TreeView_GetChild(Lower(), line)));
+    ASSERT_TRUE(Expanded(Lower(), payload));
+    TreeView_SelectItem(Lower(), payload);
+    SetFocus(Lower());
+    SendMessageW(Lower(), WM_KEYDOWN, VK_LEFT, 0);  // the user collapses it
+    EXPECT_FALSE(Expanded(Lower(), payload));
+    EXPECT_EQ(SectionStates[PayloadSection - IpHeaderSection], EXPAND_COLLAPSE);
+
+    // A double click on a packet line opens a detail window at the cascade's place.
+    g_nextDetailPosition = ScreenPoint{50, 30};
+    const int open = DetailWindow::OpenCount();
+    RECT item;
+    ListView_GetItemRect(List(), 1, &item, LVIR_LABEL);
+    const LPARAM at = MAKELPARAM(item.left + 4, (item.top + item.bottom) / 2);
+    SendMessageW(List(), WM_LBUTTONDOWN, MK_LBUTTON, at);
+    SendMessageW(List(), WM_LBUTTONUP, 0, at);
+    SendMessageW(List(), WM_LBUTTONDBLCLK, MK_LBUTTON, at);
+    SendMessageW(List(), WM_LBUTTONUP, 0, at);
+    ASSERT_EQ(DetailWindow::OpenCount(), open + 1);
+    HWND detail = FindWindowW(nullptr,
+                              L"Detail:  Index    Time-Stamp  Size  Proto  Src IP Address   Dst IP Address    Information");
+    ASSERT_NE(detail, nullptr);
+    EXPECT_EQ(GetWindow(detail, GW_OWNER), m_main->Handle());
+    EXPECT_TRUE(GetWindowLongPtrW(detail, GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
+    RECT where;
+    GetWindowRect(detail, &where);
+    EXPECT_EQ(where.left, 50);
+    EXPECT_EQ(where.top, 30);
+    HWND tree = GetDlgItem(detail, DETAIL_TREE_ID);
+    // Columns stand under each other, in "Courier New" or, where it is missing, another
+    // fixed-pitch face.
+    EXPECT_TRUE(FixedPitch(tree));
+    EXPECT_TRUE(FixedPitch(List()));
+    HTREEITEM detailLine = TreeView_GetRoot(tree);
+    EXPECT_EQ(TreeText(tree, detailLine), ListLine(List(), 1));
+    // The payload starts collapsed, as the lower tree taught it.
+    HTREEITEM detailPayload = TreeView_GetNextSibling(tree, TreeView_GetNextSibling(tree, TreeView_GetChild(tree, detailLine)));
+    EXPECT_FALSE(Expanded(tree, detailPayload));
+    RECT client;
+    GetClientRect(detail, &client);
+    RECT treePlace;
+    GetWindowRect(tree, &treePlace);
+    EXPECT_EQ(treePlace.right - treePlace.left, client.right - 1);
+
+    // Esc closes it for good.
+    PostMessageW(tree, WM_KEYDOWN, VK_ESCAPE, 0);
+    ASSERT_TRUE(PumpUntil([&] { return DetailWindow::OpenCount() == open; }));
+    EXPECT_FALSE(IsWindow(detail));
+
+    // Windows still open go with the main window.
+    OpenDetailWindow(m_window->Window(), g_session->m_index[0], 0);
+    EXPECT_EQ(DetailWindow::OpenCount(), open + 1);
+    m_window.reset();
+    EXPECT_EQ(DetailWindow::OpenCount(), open);
+    EXPECT_EQ(g_session, nullptr);
+}
+
+TEST_F(Win32Windows, TheConfigurationDialogExchangesItsFieldsWithTheControls)
+{
+    Boxes boxes;
+    StartMainWindow();
+    CConfigureDlg& configure = m_window->m_configDialog;
+    configure.m_interfaceAddress = 0x0A000001;
+    Win32Dialog& dialog = *AsWin32(configure.Open(m_window->Window()));
+    dialog.Show();
+    EXPECT_EQ(WindowText(dialog.Handle()), "Configure Capture");
+    EXPECT_FALSE(GetWindowLongPtrW(dialog.Handle(), GWL_STYLE) & WS_SYSMENU);
+    EXPECT_EQ(WindowText(dialog.Control(IDC_PACKETS)), "1000");
+    EXPECT_EQ(WindowText(dialog.Control(IDC_SECONDS)), "3600");
+    EXPECT_EQ(WindowText(dialog.Control(IDC_KILOBYTES)), "100");
+    EXPECT_EQ(WindowText(dialog.Control(IDC_RULE_TEXT)),
+              "<ipfilter action=\"capture\" dir=\"both\" ip=\"0.0.0.0\" netmask=\"0.0.0.0\" />");
+    EXPECT_EQ(SendMessageW(dialog.Control(IDC_RULE_ACTION), CB_GETCOUNT, 0, 0), 4);
+    EXPECT_EQ(SendMessageW(dialog.Control(IDC_RULE_DIRECTION), CB_GETCURSEL, 0, 0), 0);
+    EXPECT_EQ(SendMessageW(dialog.Control(IDC_OTHER), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    EXPECT_EQ(GetFocus(), dialog.Control(IDC_UDP));
+    EXPECT_GT(TreeView_GetCount(dialog.Control(IDC_INTERFACES)), 0u);  // Wine's adapters
+    DWORD address = 0;
+    SendMessageW(dialog.Control(IDC_RULE_ADDRESS), IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&address));
+    EXPECT_EQ(address, 0x0A000001u);
+
+    // Leaving a limit field clamps, stores and shows the value as "%3d".
+    const auto typeAndLeave = [&](int id, const wchar_t* text) {
+        SetFocus(dialog.Control(id));
+        SetWindowTextW(dialog.Control(id), text);
+        SetFocus(dialog.Control(IDC_UDP));
+    };
+    typeAndLeave(IDC_PACKETS, L"0");
+    EXPECT_EQ(WindowText(dialog.Control(IDC_PACKETS)), "  1");
+    EXPECT_EQ(g_session->m_packetLimit, 1);
+    typeAndLeave(IDC_KILOBYTES, L"5000");
+    EXPECT_EQ(WindowText(dialog.Control(IDC_KILOBYTES)), "1024");
+    EXPECT_TRUE(boxes.m_seen.empty());
+    typeAndLeave(IDC_SECONDS, L"abc");
+    ASSERT_EQ(boxes.m_seen.size(), 1u);
+    EXPECT_EQ(boxes.m_seen[0].text, "Please enter a positive integer.");
+    EXPECT_EQ(boxes.m_seen[0].caption, "windows_ui_tests");  // the executable's name
+    EXPECT_EQ(WindowText(dialog.Control(IDC_SECONDS)), "3600");
+
+    // Apply shows the rule it installs; a box writes its switch when clicked.
+    SendMessageW(dialog.Control(IDC_RULE_ADDRESS), IPM_SETADDRESS, 0, 0x0A010203);
+    SendMessageW(dialog.Control(IDC_APPLY), BM_CLICK, 0, 0);
+    EXPECT_EQ(WindowText(dialog.Control(IDC_RULE_TEXT)),
+              "<ipfilter act=\"capture\" dir=\"both\" ip=\"10.1.2.3\" mask=\"255.255.255.255\" />");
+    EXPECT_EQ(FormatFilterRule(g_session->m_filter), configure.m_filterText);
+    SendMessageW(dialog.Control(IDC_TCP), BM_CLICK, 0, 0);
+    EXPECT_FALSE(g_session->m_keepTcp);
+
+    // Enter and Esc leave it open; Done closes it.
+    PostMessageW(dialog.Control(IDC_UDP), WM_KEYDOWN, VK_RETURN, 0);
+    PostMessageW(dialog.Control(IDC_UDP), WM_KEYDOWN, VK_ESCAPE, 0);
+    Pump(100);
+    EXPECT_TRUE(IsWindowVisible(dialog.Handle()));
+    PostMessageW(dialog.Control(IDC_DONE), BM_CLICK, 0, 0);
+    EXPECT_EQ(dialog.RunModal(), ID_OK);
+    configure.Close();
+}
+
+TEST_F(Win32Windows, TheFirstRunShowsTheAboutBoxWithTheLicenceAfterWritingTheValue)
+{
+    {
+        FirstRunStore store;
+        ASSERT_TRUE(store.Open());
+        ASSERT_TRUE(store.WriteDword(FIRST_RUN_VALUE, 0));
+    }
+    // Runs inside the box's modal loop: the value is stored, the licence shown.
+    static uint32_t storedWhileOpen;
+    static std::string licence;
+    static int opened;
+    storedWhileOpen = 0;
+    licence.clear();
+    opened = 0;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 100, [](HWND, UINT, UINT_PTR, DWORD) {
+        HWND box = FindWindowW(nullptr, L"About Kestrine - Harvoll");
+        if (!box || !IsWindowVisible(box)) return;
+        ++opened;
+        FirstRunStore store;
+        if (store.Open()) store.ReadDword(FIRST_RUN_VALUE, &storedWhileOpen);
+        licence = WindowText(GetDlgItem(box, ABOUT_TEXT_ID));
+        PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
+    });
+    CheckFirstRun();
+    EXPECT_EQ(opened, 1);
+    EXPECT_EQ(storedWhileOpen, 1u);
+    EXPECT_NE(licence.find("Kestrine End-User Licence Agreement"), std::string::npos) << licence;
+    EXPECT_EQ(licence.find("\\rtf"), std::string::npos);  // shown formatted, not as source
+    CheckFirstRun();  // the second start shows nothing (a box would stay open here)
+    KillTimer(nullptr, timer);
+    EXPECT_EQ(opened, 1);
+}
+
+TEST_F(Win32Windows, QuittingAsksAndOnlyOkEndsTheWindow)
+{
+    {
+        Boxes refuse(MESSAGE_CANCEL);
+        StartMainWindow();
+        PostMessageW(m_main->Control(IDC_CONFIGURE), WM_KEYDOWN, VK_ESCAPE, 0);
+        PostMessageW(m_main->Handle(), WM_CLOSE, 0, 0);
+        Pump(200);
+        ASSERT_EQ(refuse.m_seen.size(), 2u);
+        EXPECT_EQ(refuse.m_seen[0].text, "Really Quit?");
+        EXPECT_EQ(refuse.m_seen[0].caption, "Kestrine");
+        EXPECT_EQ(refuse.m_seen[0].buttons, MessageButtons::OkCancel);
+        EXPECT_EQ(refuse.m_seen[0].icon, MessageIcon::None);
+        EXPECT_TRUE(IsWindowVisible(m_main->Handle()));
+        EXPECT_FALSE(g_session->m_stopRequested.load());
+    }
+    Boxes agree(MESSAGE_OK);
+    PostMessageW(m_main->Control(IDC_CONFIGURE), WM_KEYDOWN, VK_ESCAPE, 0);
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_EQ(m_main->RunModal(), ID_CANCEL);
+    EXPECT_GE(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(1000));  // the wait after OK
+    EXPECT_TRUE(g_session->m_stopRequested.load());
+    EXPECT_FALSE(IsWindowVisible(m_main->Handle()));
+}
+
+}  // namespace
+}  // namespace kestrine
