@@ -2,17 +2,46 @@
 # The program's files come with the kestrine target (absent when KESTRINE_GUI is off).
 include(GNUInstallDirs)
 
+# The changelog and the manual pages are installed compressed as Debian wants them: gzip -9n
+# stores no name or time, so the same text always gives the same bytes. Compressed when
+# configuring, and again whenever the text changes.
+set(KESTRINE_PACKAGING_DIR ${CMAKE_BINARY_DIR}/packaging)
+file(MAKE_DIRECTORY ${KESTRINE_PACKAGING_DIR})
+find_program(KESTRINE_GZIP gzip REQUIRED)
+function(kestrine_gzip source target)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/packaging/${source})
+  execute_process(COMMAND ${KESTRINE_GZIP} -9nc ${PROJECT_SOURCE_DIR}/packaging/${source}
+    OUTPUT_FILE ${KESTRINE_PACKAGING_DIR}/${target} RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "gzip could not compress packaging/${source}")
+  endif()
+endfunction()
+
 set(KESTRINE_PACKAGE_GUI OFF)
 if(TARGET kestrine)
   set(KESTRINE_PACKAGE_GUI ON)
   install(TARGETS kestrine RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/kestrine.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-  foreach(size 16 32)
+  # The hicolor theme: 16 and 32 drawn for their size, 48 up rendered from the SVG.
+  foreach(size 16 32 48 64 128 256)
     install(FILES ${PROJECT_SOURCE_DIR}/src/ui/resources/kestrine-${size}.png
       DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps RENAME kestrine.png)
   endforeach()
+  install(FILES ${PROJECT_SOURCE_DIR}/src/ui/resources/kestrine.svg
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+  kestrine_gzip(kestrine.1 kestrine.1.gz)
+  install(FILES ${KESTRINE_PACKAGING_DIR}/kestrine.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 install(TARGETS kestrine-dump RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+kestrine_gzip(kestrine-dump.1 kestrine-dump.1.gz)
+install(FILES ${KESTRINE_PACKAGING_DIR}/kestrine-dump.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# The licence in Debian's machine-readable copyright format, and the package's changelog.
+# Not CMAKE_INSTALL_DOCDIR: that is named after the project, with a capital K.
+set(KESTRINE_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/kestrine)
+kestrine_gzip(changelog changelog.Debian.gz)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${KESTRINE_PACKAGING_DIR}/changelog.Debian.gz
+  DESTINATION ${KESTRINE_DOC_DIR})
 
 set(KESTRINE_PACKAGE_MAINTAINER "Harvoll <kestrine@harvoll.example>" CACHE STRING
   "Maintainer field of the Debian package")
@@ -33,6 +62,10 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
 set(CPACK_STRIP_FILES ON)
 
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+# The Debian revision counts packagings of one version; packaging/changelog's newest entry
+# names the version with it.
+set(KESTRINE_DEBIAN_REVISION 1)
+set(CPACK_DEBIAN_PACKAGE_RELEASE ${KESTRINE_DEBIAN_REVISION})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${KESTRINE_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
@@ -52,7 +85,8 @@ find_program(KESTRINE_DPKG_DEB dpkg-deb)
 if(KESTRINE_DPKG_DEB AND CMAKE_CPACK_COMMAND)
   add_test(NAME package
     COMMAND ${PROJECT_SOURCE_DIR}/tests/packaging/check_package.sh
-            ${CMAKE_CPACK_COMMAND} ${CMAKE_BINARY_DIR} ${PROJECT_VERSION} ${KESTRINE_PACKAGE_GUI})
+            ${CMAKE_CPACK_COMMAND} ${CMAKE_BINARY_DIR} ${PROJECT_VERSION}-${KESTRINE_DEBIAN_REVISION}
+            ${KESTRINE_PACKAGE_GUI})
   set_tests_properties(package PROPERTIES LABELS package TIMEOUT 180)
 endif()
 

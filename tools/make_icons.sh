@@ -1,10 +1,16 @@
 #!/usr/bin/env bash
 # Draws the program's icon with ImageMagick: a kestrel's eye under a hard brow, watching a
 # signal wave. 32 x 32 is drawn as shapes; 16 x 16 is placed pixel by pixel, since shapes
-# scaled that small blur. Writes src/ui/resources/kestrine-{32,16}.png and the Windows icon
-# kestrine.ico holding both (all committed); run again after changing a colour or a shape.
+# scaled that small blur. The larger sizes, 48 to 256, are rendered with rsvg-convert from
+# kestrine.svg, the same drawing on a 256 grid written by hand. Writes
+# src/ui/resources/kestrine-{16,32,48,64,128,256}.png and the Windows icon kestrine.ico
+# holding 16 and 32 (all committed, so building needs neither tool); run again after
+# changing a colour or a shape, here or in the SVG.
 set -euo pipefail
 out="$(cd "$(dirname "$0")/.." && pwd)/src/ui/resources"
+for tool in convert rsvg-convert; do
+  command -v "$tool" >/dev/null || { echo "make_icons.sh: $tool is missing (apt install imagemagick librsvg2-bin)" >&2; exit 1; }
+done
 
 FRAME='#0d1f2e'
 FIELD='#1c3a52'
@@ -15,7 +21,7 @@ GLINT='#ffffff'
 WAVE='#55d3e8'
 
 # No timestamps or other metadata, so the same drawing gives the same bytes.
-PNG_OPTIONS=(-strip -depth 8 -define 'png:exclude-chunks=date,time')
+PNG_OPTIONS=(-strip -depth 8 -define 'png:exclude-chunks=date,time,bKGD')
 
 # Pixel centres are at whole coordinates: the frame's 1-pixel stroke on 0 and 31 stays
 # sharp, and the wave's turning points sit on .5 so its 2-pixel stroke covers whole rows.
@@ -67,3 +73,12 @@ convert -size 16x16 xc:none +antialias "${draw[@]}" "${PNG_OPTIONS[@]}" "$out/ke
 
 # The Windows icon resource: both images in one file, 16 × 16 first.
 convert "$out/kestrine-16.png" "$out/kestrine-32.png" "$out/kestrine.ico"
+
+# The hicolor theme's larger sizes from the SVG, which is installed as the scalable icon.
+# It follows the drawing above by hand: the same colours and shapes at 8 times the 32 x 32
+# coordinates (taken at pixel edges, not centres), with the details that only larger sizes
+# have room for: a dark ridge on the brow, a shadow along the lower lid, a rim to the iris.
+for size in 48 64 128 256; do
+  rsvg-convert --width "$size" --height "$size" "$out/kestrine.svg" |
+    convert png:- "${PNG_OPTIONS[@]}" "$out/kestrine-$size.png"
+done

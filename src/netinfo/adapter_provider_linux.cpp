@@ -43,20 +43,6 @@ bool SystemFilesDescribe(const NetlinkLink& link)
     return !text.empty() && static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 10)) == link.index;
 }
 
-// A value of the device database ("E:KEY=value" lines), "" when absent.
-std::string DatabaseValue(const std::string& text, const std::string& key)
-{
-    const std::string prefix = "E:" + key + "=";
-    for (size_t start = 0; start < text.size();) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        if (text.compare(start, prefix.size(), prefix) == 0)
-            return text.substr(start + prefix.size(), end - start - prefix.size());
-        start = end + 1;
-    }
-    return {};
-}
-
 std::string DriverOf(const NetlinkLink& link, bool systemFiles)
 {
     ethtool_drvinfo info{};
@@ -137,14 +123,15 @@ std::vector<AdapterData> ReadAdapters()
         const std::string sysfs = "/sys/class/net/" + link.name;
         const bool wireless = systemFiles && (PathExists(sysfs + "/wireless") || PathExists(sysfs + "/phy80211"));
         a.type = InterfaceTypeOfLink(link.type, wireless);
-        std::string vendor, model;
-        if (systemFiles) {
-            const std::string database =
-                ReadSystemFile("/run/udev/data/n" + std::to_string(link.index), DEVICE_DATABASE_LIMIT);
-            vendor = DatabaseValue(database, "ID_VENDOR_FROM_DATABASE");
-            model = DatabaseValue(database, "ID_MODEL_FROM_DATABASE");
+        // Loopback has no device behind it: neither a database entry nor a driver.
+        const bool loopback = link.type == ARPHRD_LOOPBACK;
+        std::string deviceEntry, driver;
+        if (!loopback) {
+            if (systemFiles)
+                deviceEntry = ReadSystemFile("/run/udev/data/n" + std::to_string(link.index), DEVICE_DATABASE_LIMIT);
+            driver = DriverOf(link, systemFiles);
         }
-        a.description = ComposeDescription(vendor, model, DriverOf(link, systemFiles), link.name);
+        a.description = DescribeLinuxAdapter(deviceEntry, driver, link.name, loopback);
 
         for (const NetlinkAddress& address : addresses) {
             if (address.index != link.index) continue;

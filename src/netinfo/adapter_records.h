@@ -75,8 +75,16 @@ std::vector<std::string> ResolvedLinkServers(std::string_view text);
 
 // The platform type code of a Linux link (ARPHRD_* value).
 uint32_t InterfaceTypeOfLink(unsigned linkType, bool wireless);
-// "vendor model", else the model, else the driver, else the interface name.
-std::string ComposeDescription(const std::string& vendor, const std::string& model, const std::string& driver,
-                               const std::string& name);
+// A value of a device database entry ("E:KEY=value" lines, as udev keeps them under
+// /run/udev/data), "" when absent.
+std::string DeviceDatabaseValue(std::string_view entry, std::string_view key);
+// The description a Linux adapter shows: "vendor model (name)" from the hardware database
+// names of the device database entry, "model (name)" without a vendor, otherwise
+// "driver (name)", "Loopback (name)" for a loopback link, "name" alone when nothing else
+// is known. Single-byte (Latin-1) text like the platform's records, '?' for characters
+// outside it; the names are cut, ending in "...", so that it fits the Description field
+// with the interface name kept whole.
+std::string DescribeLinuxAdapter(std::string_view deviceEntry, std::string_view driver, std::string_view name,
+                                 bool loopback);
 
 }  // namespace kestrine

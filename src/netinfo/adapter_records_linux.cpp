@@ -1,4 +1,4 @@
-// Record layout and the parsers of lease, resolver and link files.
+// Record layout, the parsers of lease, resolver and link files, and adapter descriptions.
 #include "netinfo/adapter_records.h"
 
 #include <arpa/inet.h>
@@ -64,6 +64,38 @@ std::string Ipv4Part(std::string_view token)
 uint32_t ReportedSize(size_t needed, size_t headroom)
 {
     return static_cast<uint32_t>(std::min<size_t>(needed + headroom, UINT32_MAX));
+}
+
+bool IsContinuation(std::string_view text, size_t at)
+{
+    return at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80;
+}
+
+// UTF-8 (how the device database keeps names) as Latin-1 (how the records hold text, and
+// how the tree shows it): code points up to U+00FF as one byte each, control characters
+// as spaces, anything else, well-formed or not, as '?'.
+std::string Latin1FromUtf8(std::string_view text)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        unsigned code = '?';
+        size_t length = 1;
+        if (lead < 0x80) {
+            code = lead;
+        } else if (lead >= 0xC2 && lead <= 0xDF && IsContinuation(text, i + 1)) {
+            code = (lead & 0x1Fu) << 6 | (static_cast<unsigned char>(text[i + 1]) & 0x3Fu);
+            length = 2;
+        } else if (lead >= 0xE0 && lead <= 0xF4) {
+            const size_t expected = lead >= 0xF0 ? 4 : 3;
+            while (length < expected && IsContinuation(text, i + length)) ++length;
+            if (length < expected) length = 1;  // a broken sequence: its bytes one by one
+        }
+        if (code < 0x20 || (code >= 0x7F && code < 0xA0)) code = ' ';
+        out.push_back(static_cast<char>(code <= 0xFF ? code : '?'));
+        i += length;
+    }
+    return out;
 }
 
 }  // namespace
@@ -225,12 +257,48 @@ uint32_t InterfaceTypeOfLink(unsigned linkType, bool wireless)
     }
 }
 
-std::string ComposeDescription(const std::string& vendor, const std::string& model, const std::string& driver,
-                               const std::string& name)
+std::string DeviceDatabaseValue(std::string_view entry, std::string_view key)
 {
-    if (!model.empty()) return vendor.empty() ? model : vendor + " " + model;
-    if (!driver.empty()) return driver;
-    return name;
+    std::string value;
+    bool found = false;
+    ForEachLine(entry, [&](std::string_view line) {
+        if (found || line.substr(0, 2) != "E:" || line.size() < 3 + key.size()) return;
+        if (line.substr(2, key.size()) != key || line[2 + key.size()] != '=') return;
+        value = std::string(line.substr(3 + key.size()));
+        found = true;
+    });
+    return value;
+}
+
+std::string DescribeLinuxAdapter(std::string_view deviceEntry, std::string_view driver, std::string_view name,
+                                 bool loopback)
+{
+    constexpr size_t LIMIT = ADAPTER_DESCRIPTION_CHARS - 1;
+    constexpr std::string_view CUT_MARK = "...";
+    const auto shown = [](std::string_view text) { return std::string(Trim(Latin1FromUtf8(Trim(text)))); };
+
+    std::string label;
+    if (loopback) {
+        label = "Loopback";  // no driver, no device behind it
+    } else {
+        const std::string vendor = shown(DeviceDatabaseValue(deviceEntry, "ID_VENDOR_FROM_DATABASE"));
+        const std::string model = shown(DeviceDatabaseValue(deviceEntry, "ID_MODEL_FROM_DATABASE"));
+        // A vendor alone tells two cards of one maker apart no better than their driver.
+        if (!model.empty()) label = vendor.empty() ? model : vendor + " " + model;
+        else label = shown(driver);
+    }
+    std::string text = shown(name);
+    if (!label.empty()) {
+        const std::string suffix = " (" + text + ")";
+        if (label.size() + suffix.size() > LIMIT && suffix.size() + CUT_MARK.size() < LIMIT) {
+            label.resize(LIMIT - suffix.size() - CUT_MARK.size());
+            label = std::string(Trim(label)) + std::string(CUT_MARK);
+        }
+        text = label + suffix;
+    }
+    // Only a name longer than the kernel allows gets here too long; it is cut like the record's.
+    if (text.size() > LIMIT) text.resize(LIMIT);
+    return text;
 }
 
 }  // namespace kestrine

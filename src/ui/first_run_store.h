@@ -23,7 +23,8 @@ public:
     bool Open();
     // A 32-bit value stored as such; false when missing, of another type or unreadable.
     bool ReadDword(const char* name, uint32_t* value);
-    // Stores a 32-bit value, keeping every other value; false when the write fails.
+    // Stores a 32-bit value, keeping every other value; false when the write fails. A store
+    // that exists but cannot be read is never replaced: the write fails.
     bool WriteDword(const char* name, uint32_t value);
     void Close();
 
@@ -38,8 +39,8 @@ private:
 };
 
 // The first-run decision: opens the store (on failure: false, nothing shown); when
-// "FirstRun" cannot be read as a 32-bit value or is 0, writes 1 and returns true, so the
-// caller shows the About box after the value is written.
+// "FirstRun" cannot be read as a 32-bit value or is 0, writes 1 where the store allows it
+// and returns true, so the caller shows the About box after the value is written.
 bool TakeFirstRun(FirstRunStore& store);
 
 }  // namespace kestrine

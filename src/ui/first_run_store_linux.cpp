@@ -2,10 +2,12 @@
 // $HOME/.config/...), one value a line in the registry's export syntax:
 //   "FirstRun"=dword:00000001
 //   "Name"="text"
-// Value names compare without regard to ASCII case, as in the registry. A file that is not
-// a regular file, is too large or holds a line of another form is unreadable as a whole:
-// every read fails and the next write replaces it. Writes go to a temporary file in the same
-// folder, synced and renamed over the store, so the store is always either old or new.
+// Value names compare without regard to ASCII case, as in the registry. Anything in the
+// store's place that is not a regular file, is too large or holds a line of another form is
+// unreadable as a whole: every read fails, and so does every write, which leaves it as it is
+// (through a linked folder it may be someone else's file). Only a missing store or one that
+// reads is written. Writes go to a temporary file in the same folder, synced and renamed over
+// the store, so the store is always either old or new.
 #include "ui/first_run_store.h"
 
 #include <fcntl.h>
@@ -127,13 +129,16 @@ std::string FormatDword(std::string_view name, uint32_t value)
     return FormatName(name) + "=" + std::string(DWORD_PREFIX) + digits;
 }
 
-// The value lines of the store; nullopt when the file is missing (a dangling symlink
-// included) or unreadable as a whole, which both mean no values. O_NONBLOCK and fstat keep
-// a FIFO from blocking the read.
-std::optional<std::vector<ValueLine>> LoadStore(const std::string& path)
+struct StoreContents {
+    bool readable = false;         // missing (a dangling symlink included) or read and parsed
+    std::vector<ValueLine> lines;  // none when missing
+};
+
+// The value lines of the store. O_NONBLOCK and fstat keep a FIFO from blocking the read.
+StoreContents LoadStore(const std::string& path)
 {
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return {};
+    if (fd < 0) return {errno == ENOENT, {}};
     std::string text;
     struct stat s {};
     bool ok = fstat(fd, &s) == 0 && S_ISREG(s.st_mode) && size_t(s.st_size) <= MAX_STORE_BYTES;
@@ -154,7 +159,7 @@ std::optional<std::vector<ValueLine>> LoadStore(const std::string& path)
     close(fd);
     if (!ok) return {};
 
-    std::vector<ValueLine> lines;
+    StoreContents store{true, {}};
     for (size_t start = 0; start < text.size();) {
         size_t end = text.find('\n', start);
         if (end == std::string::npos) end = text.size();
@@ -164,9 +169,9 @@ std::optional<std::vector<ValueLine>> LoadStore(const std::string& path)
         if (line.find_first_not_of(" \t") == std::string_view::npos) continue;
         auto parsed = ParseLine(line);
         if (!parsed) return {};
-        lines.push_back(std::move(*parsed));
+        store.lines.push_back(std::move(*parsed));
     }
-    return lines;
+    return store;
 }
 
 bool WriteAll(int fd, std::string_view text)
@@ -220,10 +225,9 @@ bool FirstRunStore::Open()
 bool FirstRunStore::ReadDword(const char* name, uint32_t* value)
 {
     if (!m_open || !name || !value) return false;
-    const auto lines = LoadStore(m_path);
-    if (!lines) return false;
+    const StoreContents store = LoadStore(m_path);
     const ValueLine* found = nullptr;
-    for (const ValueLine& line : *lines)
+    for (const ValueLine& line : store.lines)
         if (SameName(line.name, name)) found = &line;  // the last one wins, as on import
     if (!found) return false;
     const auto dword = ParseDword(found->value);
@@ -235,12 +239,13 @@ bool FirstRunStore::ReadDword(const char* name, uint32_t* value)
 bool FirstRunStore::WriteDword(const char* name, uint32_t value)
 {
     if (!m_open || !name) return false;
-    // A missing or unreadable store is replaced by one holding only the new value.
-    const auto lines = LoadStore(m_path).value_or(std::vector<ValueLine>{});
+    // A missing store is created with the new value alone; an unreadable one is left alone.
+    const StoreContents store = LoadStore(m_path);
+    if (!store.readable) return false;
     const std::string written = FormatDword(name, value);
     std::string text;
     bool replaced = false;
-    for (const ValueLine& line : lines) {
+    for (const ValueLine& line : store.lines) {
         if (!SameName(line.name, name)) {
             text += line.text + '\n';
         } else if (!replaced) {  // the first takes the new value, duplicates go

@@ -1,4 +1,5 @@
-// Record layout and the lease, resolver and link-file parsers, including malformed input.
+// Record layout, the lease, resolver and link-file parsers (malformed input included), and
+// the Linux adapter descriptions.
 #include "netinfo/adapter_records.h"
 
 #include <gtest/gtest.h>
@@ -196,7 +197,7 @@ TEST(AdapterRecords, ResolverFiles)
     EXPECT_TRUE(ResolvedLinkServers("DNS=\nSERVERS= \n").empty());
 }
 
-TEST(AdapterRecords, TypesAndDescriptions)
+TEST(AdapterRecords, LinkTypes)
 {
     EXPECT_EQ(InterfaceTypeOfLink(1, false), IF_TYPE_ETHERNET);
     EXPECT_EQ(InterfaceTypeOfLink(1, true), IF_TYPE_WIRELESS);
@@ -212,10 +213,61 @@ TEST(AdapterRecords, TypesAndDescriptions)
                     type != IF_TYPE_ETHERNET)
             << code;
     }
-    EXPECT_EQ(ComposeDescription("Intel Corporation", "82540EM Gigabit Ethernet Controller", "e1000", "eth0"),
-              "Intel Corporation 82540EM Gigabit Ethernet Controller");
-    EXPECT_EQ(ComposeDescription("", "", "veth", "kveth0"), "veth");
-    EXPECT_EQ(ComposeDescription("", "", "", "lo"), "lo");
+}
+
+// What udev keeps for a PCI card; the key that only begins like a wanted one must not count.
+constexpr const char* PCI_CARD_ENTRY =
+    "I:4130423\n"
+    "E:ID_NET_NAME_PATH=enp0s3\n"
+    "E:ID_BUS=pci\n"
+    "E:ID_VENDOR_ID=0x8086\n"
+    "E:ID_MODEL_FROM_DATABASE_EXTRA=not this\n"
+    "E:ID_PCI_SUBCLASS_FROM_DATABASE=Ethernet controller\n"
+    "E:ID_VENDOR_FROM_DATABASE=Intel Corporation\n"
+    "E:ID_MODEL_FROM_DATABASE=82540EM Gigabit Ethernet Controller\r\n"
+    "E:ID_NET_DRIVER=e1000\n"
+    "G:systemd\n";
+
+TEST(AdapterRecords, LinuxDescriptionsNameTheDeviceAndTheInterface)
+{
+    EXPECT_EQ(DeviceDatabaseValue(PCI_CARD_ENTRY, "ID_BUS"), "pci");
+    EXPECT_EQ(DeviceDatabaseValue(PCI_CARD_ENTRY, "ID_MODEL"), "");
+    EXPECT_EQ(DescribeLinuxAdapter(PCI_CARD_ENTRY, "e1000", "enp0s3", false),
+              "Intel Corporation 82540EM Gigabit Ethernet Controller (enp0s3)");
+    EXPECT_EQ(DescribeLinuxAdapter("E:ID_MODEL_FROM_DATABASE=Virtio network device\n", "virtio_net", "eth0", false),
+              "Virtio network device (eth0)");
+    // Without a model the driver names it, even when the vendor is known.
+    EXPECT_EQ(DescribeLinuxAdapter("E:ID_VENDOR_FROM_DATABASE=Intel Corporation\n", "igb", "eth1", false),
+              "igb (eth1)");
+    EXPECT_EQ(DescribeLinuxAdapter("", "ifb", "ifb0", false), "ifb (ifb0)");
+    EXPECT_EQ(DescribeLinuxAdapter("", "", "tun0", false), "tun0");
+    EXPECT_EQ(DescribeLinuxAdapter("", "", "lo", true), "Loopback (lo)");
+    EXPECT_EQ(DescribeLinuxAdapter(PCI_CARD_ENTRY, "", "lo", true), "Loopback (lo)");
+    // The tree shows Latin-1: names in UTF-8 are converted, what Latin-1 lacks shows as '?'.
+    EXPECT_EQ(DescribeLinuxAdapter("E:ID_MODEL_FROM_DATABASE=M\xC3\xBCller \xE7\xBD\x91\xC3 LAN\n", "", "eth2", false),
+              "M\xFCller ?? LAN (eth2)");
+}
+
+TEST(AdapterRecords, OverlongLinuxDescriptionKeepsTheInterfaceName)
+{
+    const std::string entry = "E:ID_VENDOR_FROM_DATABASE=" + std::string(100, 'v') + "\nE:ID_MODEL_FROM_DATABASE=" +
+                              std::string(100, 'm') + "\n";
+    const std::string description = DescribeLinuxAdapter(entry, "e1000e", "enp0s31f6", false);
+    ASSERT_EQ(description.size(), static_cast<size_t>(ADAPTER_DESCRIPTION_CHARS - 1));
+    EXPECT_EQ(description.substr(0, 101), std::string(100, 'v') + " ");
+    EXPECT_EQ(description.substr(description.size() - 15), "... (enp0s31f6)");
+    // The record holds it whole.
+    AdapterData a = MakeAdapter(1);
+    a.description = description;
+    IP_ADAPTER_INFO record;
+    uint32_t size = sizeof record;
+    ASSERT_EQ(LayOutAdapters({a}, &record, &size), IPHLP_NO_ERROR);
+    EXPECT_EQ(record.Description, description);
+    // Cut after conversion: two-byte UTF-8 characters count one byte each, none is split.
+    std::string model;
+    for (int i = 0; i < 130; ++i) model += "\xC3\xA9";  // U+00E9, one byte in the record
+    const std::string cut = DescribeLinuxAdapter("E:ID_MODEL_FROM_DATABASE=" + model + "\n", "", "eth0", false);
+    EXPECT_EQ(cut, std::string(ADAPTER_DESCRIPTION_CHARS - 1 - 10, '\xE9') + "... (eth0)");
 }
 
 }  // namespace

@@ -50,14 +50,14 @@ TEST(NetinfoLive, NamespaceAdaptersAsBuilt)
     ASSERT_TRUE(info.m_valid);
 
     // Interface-index order: lo first.
-    EXPECT_EQ(sink.m_text.substr(0, sink.m_text.find('\n')), "lo");
+    EXPECT_EQ(sink.m_text.substr(0, sink.m_text.find('\n')), "Loopback (lo)");
     EXPECT_NE(Section(sink.m_text, "lo").find("  Type: LOOPBACK\n"), std::string::npos);
     EXPECT_NE(Section(sink.m_text, "lo").find("    127.0.0.1 - Mask: 255.0.0.0\n"), std::string::npos);
     EXPECT_EQ(Section(sink.m_text, "lo").find("DNS Servers"), std::string::npos);  // never for loopback
 
     const std::string veth = Section(sink.m_text, "kveth0");
     ASSERT_FALSE(veth.empty()) << sink.m_text;
-    EXPECT_EQ(veth.substr(0, veth.find('\n')), "veth");
+    EXPECT_EQ(veth.substr(0, veth.find('\n')), "veth (kveth0)");
     EXPECT_NE(veth.find("  Type: ETHERNET\n  HW Addr: 02:00:5e:10:20:30\n  OS Name: kveth0\n  IP Addresses\n"
                         "    198.18.7.1 - Mask: 255.255.255.0\n    198.18.8.1 - Mask: 255.255.0.0\n"),
               std::string::npos)

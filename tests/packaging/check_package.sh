@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Debian package of a build directory into a scratch directory and inspects it:
-# control fields and dependencies, the file list, the desktop entry and icons, and what
-# postinst does (run against stand-in commands, so nothing on this machine changes).
-# Usage: check_package.sh CPACK BUILD_DIR VERSION GUI(ON|OFF)
+# control fields and dependencies, the file list, the copyright file, changelog and manual
+# pages, the desktop entry and icons, and what postinst does (run against stand-in
+# commands, so nothing on this machine changes).
+# Usage: check_package.sh CPACK BUILD_DIR VERSION GUI(ON|OFF), VERSION with its revision
 set -euo pipefail
 
 cpack=${1:?usage: check_package.sh CPACK BUILD_DIR VERSION GUI}
@@ -51,9 +52,14 @@ done
 # File list: everything under /usr, nothing under /usr/local, nothing naming the build tree.
 dpkg-deb -c "$deb" | awk '{print $6}' >"$out/files"
 cat "$out/files"
-expected=(./usr/bin/kestrine-dump)
-(( gui )) && expected+=(./usr/bin/kestrine ./usr/share/applications/kestrine.desktop
-  ./usr/share/icons/hicolor/16x16/apps/kestrine.png ./usr/share/icons/hicolor/32x32/apps/kestrine.png)
+icon_sizes=(16 32 48 64 128 256)
+doc=./usr/share/doc/kestrine
+expected=(./usr/bin/kestrine-dump "$doc/copyright" "$doc/changelog.Debian.gz" ./usr/share/man/man1/kestrine-dump.1.gz)
+if (( gui )); then
+  expected+=(./usr/bin/kestrine ./usr/share/applications/kestrine.desktop ./usr/share/man/man1/kestrine.1.gz
+    ./usr/share/icons/hicolor/scalable/apps/kestrine.svg)
+  for size in "${icon_sizes[@]}"; do expected+=("./usr/share/icons/hicolor/${size}x${size}/apps/kestrine.png"); done
+fi
 for path in "${expected[@]}"; do
   grep -qxF "$path" "$out/files" || fail "$path is not in the package"
 done
@@ -61,12 +67,34 @@ grep -v -e '^\./$' -e '^\./usr/' "$out/files" && fail "files outside /usr"
 grep -e '^\./usr/local' "$out/files" && fail "files under /usr/local"
 grep -F -e "$build" "$out/files" && fail "files under the build path"
 
-# Contents: stripped programs that do not point into the build tree; the entry and icons.
+# Contents: stripped programs that do not point into the build tree; the documentation;
+# the entry and icons.
 dpkg-deb -x "$deb" "$out/root"
 for program in "$out"/root/usr/bin/*; do
   file -b "$program" | grep -q ", stripped" || fail "${program##*/} is not stripped"
   grep -aqF "$build" "$program" && fail "${program##*/} names the build path"
 done
+
+# Compressed files: gzip -9 without a name or time stamp (header flags, time, extra flags).
+for gz in "$out"/root/usr/share/doc/kestrine/*.gz "$out"/root/usr/share/man/man1/*.gz; do
+  gzip -t "$gz" || fail "${gz#"$out/root"} is not gzip data"
+  [[ $(od -An -tx1 -j3 -N6 "$gz" | tr -d ' ') == 000000000002 ]] ||
+    fail "${gz#"$out/root"} is not compressed with gzip -9n"
+done
+# The copyright file in the machine-readable format, for every file, naming the licence.
+copyright=$out/root/usr/share/doc/kestrine/copyright
+head -n1 "$copyright" | grep -qxF 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
+  fail "copyright does not start with the format line"
+for line in 'Upstream-Name: Kestrine' 'Files: *' 'License: Kestrine-EULA'; do
+  grep -qxF "$line" "$copyright" || fail "copyright lacks '$line'"
+done
+grep -q '^Copyright: [0-9]\{4\}' "$copyright" || fail "copyright has no Copyright field with a year"
+# The changelog's newest entry is this version of this package: a new project version
+# needs its entry.
+zcat "$out/root/usr/share/doc/kestrine/changelog.Debian.gz" >"$out/changelog"
+[[ $(dpkg-parsechangelog -l "$out/changelog" -S Source) == kestrine ]] || fail "the changelog is not kestrine's"
+[[ $(dpkg-parsechangelog -l "$out/changelog" -S Version) == "$version" ]] ||
+  fail "the changelog's newest entry is $(dpkg-parsechangelog -l "$out/changelog" -S Version), not $version"
 if (( gui )); then
   desktop=$out/root/usr/share/applications/kestrine.desktop
   for line in '[Desktop Entry]' Type=Application Name=Kestrine 'GenericName=Packet Capture' Exec=kestrine \
@@ -77,10 +105,12 @@ if (( gui )); then
   if command -v desktop-file-validate >/dev/null; then
     desktop-file-validate "$desktop" || fail "desktop-file-validate"
   fi
-  for size in 16 32; do
+  for size in "${icon_sizes[@]}"; do
     file -b "$out/root/usr/share/icons/hicolor/${size}x${size}/apps/kestrine.png" | grep -q "PNG image data, $size x $size" ||
       fail "the ${size}x${size} icon is not a $size x $size PNG"
   done
+  file -b "$out/root/usr/share/icons/hicolor/scalable/apps/kestrine.svg" | grep -q '^SVG Scalable Vector Graphics image' ||
+    fail "the scalable icon is not an SVG image"
 fi
 
 # postinst: present and executable with a GUI, run with stand-ins that log their arguments,

@@ -201,7 +201,7 @@ TEST_F(FirstRunStoreTest, AnyNonZeroDwordIsNotShownAndLeftAlone)
     }
 }
 
-TEST_F(FirstRunStoreTest, GarbageFileIsShownAndReplacedByTheValueAlone)
+TEST_F(FirstRunStoreTest, UnparsableFileIsShownAndLeftAlone)
 {
     for (const char* text : {"\"Keep\"=\"x\"\nthis is not a value line\n", "\"Keep\"=\"x\"\n\"NoEquals\"\n",
                              "\"FirstRun\"=dword:00000005\n\"Open\n", "\"Empty\"=\n",
@@ -209,8 +209,19 @@ TEST_F(FirstRunStoreTest, GarbageFileIsShownAndReplacedByTheValueAlone)
         WriteStore(text);
         FirstRunStore store;
         EXPECT_TRUE(TakeFirstRun(store)) << text;
-        EXPECT_EQ(Store(), WRITTEN_ONE) << text;
+        EXPECT_EQ(Store(), text);
+        EXPECT_TRUE(TakeFirstRun(store)) << text;  // nothing written, so the box comes back
     }
+    // The vendor folder linked to someone else's folder, whose "Kestrine" is not ours.
+    const std::string elsewhere = m_root + "/projects";
+    ASSERT_TRUE(std::filesystem::create_directory(elsewhere));
+    ASSERT_TRUE(WriteText(elsewhere + "/Kestrine", "# notes\nkeep me\n"));
+    std::filesystem::remove_all(Folder());
+    ASSERT_EQ(symlink(elsewhere.c_str(), Folder().c_str()), 0);
+    FirstRunStore store;
+    EXPECT_TRUE(TakeFirstRun(store));
+    EXPECT_EQ(ReadText(elsewhere + "/Kestrine"), "# notes\nkeep me\n");
+    EXPECT_EQ(FolderEntries(elsewhere), std::vector<std::string>{"Kestrine"});
 }
 
 TEST_F(FirstRunStoreTest, DirectoryInPlaceOfTheFileIsShownAndNotRemoved)
@@ -226,7 +237,7 @@ TEST_F(FirstRunStoreTest, DirectoryInPlaceOfTheFileIsShownAndNotRemoved)
     EXPECT_EQ(FolderEntries(Folder()), std::vector<std::string>{"Kestrine"});
 }
 
-TEST_F(FirstRunStoreTest, FifoInPlaceOfTheFileNeverBlocksAndIsReplaced)
+TEST_F(FirstRunStoreTest, FifoInPlaceOfTheFileNeverBlocksAndIsLeftAlone)
 {
     MakeFolder();
     ASSERT_EQ(mkfifo(StorePath().c_str(), 0600), 0);
@@ -247,8 +258,9 @@ TEST_F(FirstRunStoreTest, FifoInPlaceOfTheFileNeverBlocksAndIsReplaced)
               }),
               std::optional<bool>(true));
     close(writer);
-    EXPECT_TRUE(IsRegularFile(StorePath()));
-    EXPECT_EQ(Store(), WRITTEN_ONE);
+    struct stat s {};
+    ASSERT_EQ(lstat(StorePath().c_str(), &s), 0);
+    EXPECT_TRUE(S_ISFIFO(s.st_mode));
 }
 
 TEST_F(FirstRunStoreTest, DanglingSymlinkIsShownAndReplacedByAFile)
@@ -290,7 +302,7 @@ TEST_F(FirstRunStoreTest, StoreUpToTheLimitIsReadAndLargerIsRefused)
     ASSERT_EQ(over.size(), STORE_LIMIT + 1);
     WriteStore(over);
     EXPECT_TRUE(TakeFirstRun(store));
-    EXPECT_EQ(Store(), WRITTEN_ONE);
+    EXPECT_EQ(Store(), over);
 }
 
 TEST_F(FirstRunStoreTest, FolderThatCannotBeCreatedShowsNothing)
@@ -444,15 +456,16 @@ TEST_F(FirstRunStoreTest, QuotedNamesRoundTrip)
     EXPECT_EQ(value, 0xabcdef01u);
 }
 
-TEST_F(FirstRunStoreTest, UnreadableStoreFailsEveryRead)
+TEST_F(FirstRunStoreTest, UnreadableStoreFailsEveryReadAndWrite)
 {
     WriteStore("\"Width\"=dword:0000002a\nnot a value\n");
     FirstRunStore store;
     ASSERT_TRUE(store.Open());
     uint32_t value = 0;
     EXPECT_FALSE(store.ReadDword("Width", &value));
-    ASSERT_TRUE(store.WriteDword("Height", 7));
-    EXPECT_EQ(Store(), "\"Height\"=dword:00000007\n");
+    EXPECT_FALSE(store.WriteDword("Height", 7));
+    EXPECT_EQ(Store(), "\"Width\"=dword:0000002a\nnot a value\n");
+    EXPECT_EQ(FolderEntries(Folder()), std::vector<std::string>{"Kestrine"});
 }
 
 }  // namespace
