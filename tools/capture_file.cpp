@@ -116,6 +116,7 @@ ReadOutcome ForEachDatagram(const char* path, const DatagramVisitor& visit, cons
         record.length = static_cast<int32_t>(header->caplen - static_cast<uint32_t>(offset));
         record.timestamp = static_cast<float>((static_cast<double>(header->ts.tv_sec) - firstSeconds) +
                                               (static_cast<double>(header->ts.tv_usec) - firstFraction) / 1e9);
+        record.arrivalNs = static_cast<int64_t>(header->ts.tv_sec) * 1000000000 + header->ts.tv_usec;  // in ns here
         if (!visit(record, outcome.datagrams++)) {
             outcome.end = ReadEnd::Stopped;
             break;

@@ -120,8 +120,7 @@ bool DumpFile(const char* path, const Options& options, bool& firstHeader, Outpu
         } else {
             // As the main window builds it: the summary line, the sections beneath it.
             tree.Clear();
-            const NodeId top = AddSummaryLine(tree, record, index);
-            AddPacketDetail(tree, record, top);
+            AddPacketTree(tree, record, index);
             tree.Render(out.text);
         }
         return out.text.size() <= FLUSH_BYTES || out.Flush();

@@ -10,10 +10,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <new>
 
 #include "capture/stopwatch.h"
+#include "common/ip_protocols.h"
 #include "common/packet_cursor.h"
 
 namespace kestrine {
@@ -126,10 +128,10 @@ bool CaptureSession::KeepsDatagram(const uint8_t* data, int length) const
     const int protocol = datagram.Has(9) ? datagram.U8(9) : -1;
     bool keep;
     switch (protocol) {
-    case 1: keep = m_keepIcmp; break;
-    case 2: keep = m_keepIgmp; break;
-    case 6: keep = m_keepTcp; break;
-    case 17: keep = m_keepUdp; break;
+    case IP_PROTOCOL_ICMP: keep = m_keepIcmp; break;
+    case IP_PROTOCOL_IGMP: keep = m_keepIgmp; break;
+    case IP_PROTOCOL_TCP: keep = m_keepTcp; break;
+    case IP_PROTOCOL_UDP: keep = m_keepUdp; break;
     default: keep = m_keepOther; break;
     }
     if (!keep || !m_filterEnabled) return keep;
@@ -141,17 +143,24 @@ void CaptureSession::CaptureThread(void* session)
     static_cast<CaptureSession*>(static_cast<WorkerThread*>(session))->Capture();
 }
 
-void CaptureSession::Capture()
+// Held in double: the stopwatch counts from process start, and a float start would quantise
+// every time stamp to milliseconds after a day of uptime. The wall clock is read right after
+// it: that pair is the one offset between the socket's arrival times (real-time clock, as
+// system_clock) and the stopwatch for the whole capture. Taken here, on Begin Capture, not
+// when the new thread first runs: datagrams that arrive while it starts keep their times.
+void CaptureSession::Starting()
 {
-    m_finished.store(false, std::memory_order_release);
-    // Held in double: the stopwatch counts from process start, and a float start would
-    // quantise every time stamp to milliseconds after a day of uptime. The wall clock is
-    // read right after it: that pair is the one offset between the socket's arrival times
-    // (real-time clock, as system_clock) and the stopwatch for the whole capture.
-    const double start = g_stopwatch.Elapsed();
+    m_startSeconds = g_stopwatch.Elapsed();
     m_startWallClockNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
                              std::chrono::system_clock::now().time_since_epoch())
                              .count();
+}
+
+void CaptureSession::Capture()
+{
+    m_finished.store(false, std::memory_order_release);
+    const double start = m_startSeconds;
+    const int64_t startNs = m_startWallClockNs;
     double previous = 0.0;  // time stamps start at 0 and never go back
     // A capture goes on from the records already stored (none after Reset), so entries
     // stay back to back and a new datagram never overwrites bytes an older entry points to.
@@ -166,12 +175,32 @@ void CaptureSession::Capture()
         const double now = g_stopwatch.Elapsed() - start;
         if (static_cast<float>(m_secondsLimit) <= static_cast<float>(now))
             m_stopRequested.store(true, std::memory_order_relaxed);
-        if (n <= 0 || !index || !KeepsDatagram(w, n)) continue;
-        // The kernel's arrival time when there is one, else the moment of reading; never
-        // later than the reading (a stepped wall clock), never before the one before.
+        if (n == RECEIVE_TOO_LARGE) {  // no room for it: the buffer is full, as at the kilobyte limit
+            m_stopRequested.store(true, std::memory_order_relaxed);
+            continue;
+        }
+        if (n == RECEIVE_GONE) {  // published with m_finished below
+            m_errors.fetch_or(CAPTURE_ERR_INTERFACE_GONE, std::memory_order_relaxed);
+            m_ready.store(false, std::memory_order_relaxed);
+            m_stopRequested.store(true, std::memory_order_relaxed);
+            continue;
+        }
+        if (n <= 0 || !index) continue;
+        // The kernel's arrival time when there is one: a datagram from before the capture
+        // began (left in the socket by a drain that a flood cut short) is not stored.
+        const int64_t stampNs = m_socket.m_lastStampNs;
+        if (stampNs != NO_STAMP && stampNs < startNs) continue;
+        if (!KeepsDatagram(w, n)) continue;
+        // The time shown is never later than the reading (a stepped wall clock) and never
+        // before the one before; the time saved is the kernel's as it is, or without one
+        // the reading itself, to the nanosecond.
         double arrival = now;
-        if (m_socket.m_lastStampNs != NO_STAMP)
-            arrival = std::min(now, static_cast<double>(m_socket.m_lastStampNs - m_startWallClockNs) * 1e-9);
+        int64_t arrivalNs = stampNs;
+        if (stampNs == NO_STAMP) {
+            arrivalNs = startNs + std::llround(now * 1e9);
+        } else {
+            arrival = std::min(now, static_cast<double>(stampNs - startNs) * 1e-9);
+        }
         previous = std::max(arrival, previous);
         const float t = static_cast<float>(previous);
         if (count >= m_indexCapacity) {  // index full (Start without Reset): store nothing more
@@ -179,7 +208,7 @@ void CaptureSession::Capture()
             continue;
         }
 
-        index[count] = PacketRecord{w, n, t};
+        index[count] = PacketRecord{w, n, t, arrivalNs};
         m_bytesCaptured += n;
         w += n;
         remaining -= n;

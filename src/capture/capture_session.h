@@ -13,13 +13,16 @@
 
 namespace kestrine {
 
-// Set-up failure bits of CaptureSession::m_errors.
+// Failure bits of CaptureSession::m_errors: set-up steps, then what ends a session later.
 inline constexpr uint32_t CAPTURE_ERR_SOCKET = 0x01;
 inline constexpr uint32_t CAPTURE_ERR_RCVTIMEO = 0x02;
 inline constexpr uint32_t CAPTURE_ERR_BIND = 0x04;
 inline constexpr uint32_t CAPTURE_ERR_RCVALL = 0x08;
 inline constexpr uint32_t CAPTURE_ERR_MEMORY = 0x10;
 inline constexpr uint32_t CAPTURE_ERR_HDRINCL = 0x20;
+// The bound interface was removed during a capture: the capture ended and the session is
+// no longer ready (it cannot capture again; a new session must be bound).
+inline constexpr uint32_t CAPTURE_ERR_INTERFACE_GONE = 0x40;
 
 class CaptureSession : public WorkerThread {
 public:
@@ -47,8 +50,11 @@ public:
     // The packet count published by the capture thread (entries below it are complete).
     int32_t PacketCount() const { return m_packetCount.load(std::memory_order_acquire); }
 
-    uint32_t m_errors = 0;
-    bool m_ready = false;
+    // Set up by the constructor; the capture thread may add CAPTURE_ERR_INTERFACE_GONE and
+    // clear m_ready, both before it publishes m_finished (release), so a reader that has
+    // seen m_finished with acquire order sees them.
+    std::atomic<uint32_t> m_errors = 0;
+    std::atomic<bool> m_ready = false;
     bool m_filterEnabled = false;
     FilterRule m_filter;
     RawSocket m_socket;
@@ -61,16 +67,20 @@ public:
     PacketRecord* m_index = nullptr;
     int32_t m_bufferSize = 0;
     uint8_t* m_buffer = nullptr;
-    // Wall-clock time at which the last capture began, in nanoseconds since 1970: the time
-    // stamps count from here when the packets are saved, and the socket's arrival times are
-    // turned into time stamps against it. Written by the capture thread before anything is
-    // stored; read once the capture has finished.
+    // The start of the last capture's time line, taken when Start is called: the stopwatch's
+    // reading and the wall clock (nanoseconds since 1970) right after it. Time stamps count
+    // from the first; the socket's arrival times are placed against the second, and a
+    // datagram that arrived before it is not stored.
+    double m_startSeconds = 0.0;
     int64_t m_startWallClockNs = 0;
     bool m_keepUdp = true;
     bool m_keepIcmp = true;
     bool m_keepIgmp = true;
     bool m_keepTcp = true;
     bool m_keepOther = true;
+
+protected:
+    void Starting() override;
 
 private:
     void Capture();

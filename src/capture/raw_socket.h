@@ -2,6 +2,7 @@
 // receive-all, receive, drain, close. Results are codes, never exceptions.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "capture/host_address.h"
@@ -14,6 +15,11 @@ inline constexpr int SOCKET_BIND_FAILED = 4;
 inline constexpr int SOCKET_REFUSED = -1;
 // RawSocket::m_lastStampNs when the platform gives no arrival time.
 inline constexpr int64_t NO_STAMP = -1;
+
+// Results of RawSocket::Receive other than a datagram's length.
+inline constexpr int RECEIVE_NOTHING = -1;    // time-out, or a datagram lost to an error
+inline constexpr int RECEIVE_TOO_LARGE = -2;  // the next datagram is longer than the room given; it is lost
+inline constexpr int RECEIVE_GONE = -3;       // the bound interface no longer exists: nothing more will come
 
 #ifdef _WIN32
 using SocketHandle = uintptr_t;  // SOCKET
@@ -44,8 +50,11 @@ public:
     int Bind(const HostAddress& address);
     // Receive-all mode on the bound interface. 1 or -1.
     int ReceiveAll();
-    // One datagram into buffer; -1 on time-out, error or a datagram longer than length
-    // (which is then lost and nothing is written past length). Sets m_lastStampNs.
+    // One datagram into buffer: its length, or RECEIVE_NOTHING after the receive time-out or
+    // an error (a link that is down included: the time-out is waited out), RECEIVE_TOO_LARGE
+    // for a datagram longer than length (lost; nothing is written past length), RECEIVE_GONE
+    // once the bound interface has been removed. Sets m_lastStampNs and, unless a datagram
+    // came, m_lastError.
     int Receive(uint8_t* buffer, int length);
     // Discards what is queued now, without waiting for a quiet gap.
     void Drain();
@@ -61,20 +70,25 @@ public:
     int64_t m_lastStampNs = NO_STAMP;
 
 private:
+    int m_receiveTimeoutMs = 0;  // as last set: the longest a receive waits
 #ifndef _WIN32
     // The receive ring (Linux): mapped by Create, unmapped by Close.
     bool MapRing();
     void UnmapRing();
     // Hands the block being read back to the kernel and moves on to the next.
     void ReleaseBlock();
+    // Waits up to the receive time-out for the block read next to be handed over: SOCKET_OK
+    // when it was, else what Receive returns.
+    int WaitForBlock();
     // Pending socket error (a link that went down): cleared, and its code, or 0.
     int TakePendingError();
+    // The interface the socket was bound to has been removed (the binding is gone with it).
+    bool BoundInterfaceGone();
 
     uint8_t* m_ring = nullptr;
     unsigned m_block = 0;         // block read next, or being read
-    uint8_t* m_frame = nullptr;   // next frame in that block; null when the block is not open
-    uint32_t m_framesLeft = 0;    // frames of the open block not yet handed over
-    int m_receiveTimeoutMs = 0;
+    size_t m_frameOffset = 0;     // next frame in that block, from the block's start
+    uint32_t m_framesLeft = 0;    // frames of that block not yet handed over; 0: not open
 #endif
 };
 

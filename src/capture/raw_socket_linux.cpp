@@ -17,7 +17,11 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
+
+#include "capture/ring_frame_linux.h"
 
 namespace kestrine {
 
@@ -86,6 +90,21 @@ double MonotonicSeconds()
 
 }  // namespace
 
+// The datagram starts tp_mac bytes into its frame, after the header, and is tp_snaplen
+// bytes long; tp_len is its length on the wire, which the kernel never puts below tp_snaplen.
+// With tp_snaplen <= tp_len, a datagram whose tp_len fits the room is copied whole within it.
+RingFrame CheckRingFrame(const uint8_t* block, size_t blockBytes, size_t offset, size_t room)
+{
+    if (offset > blockBytes || blockBytes - offset < sizeof(tpacket3_hdr)) return RingFrame::Outside;
+    tpacket3_hdr frame;
+    std::memcpy(&frame, block + offset, sizeof frame);
+    const uint64_t end = static_cast<uint64_t>(offset) + frame.tp_mac + frame.tp_snaplen;  // no overflow
+    if (frame.tp_mac < sizeof frame || end > blockBytes || frame.tp_snaplen > frame.tp_len) return RingFrame::Malformed;
+    if (frame.tp_len > room) return RingFrame::TooLarge;
+    if (frame.tp_snaplen < frame.tp_len) return RingFrame::CutShort;
+    return RingFrame::Whole;
+}
+
 int RawSocket::Create(int /*type*/, int /*protocol*/)
 {
     // Protocol 0: the socket receives nothing until Bind names the protocol and interface,
@@ -123,7 +142,7 @@ bool RawSocket::MapRing()
     if (ring == MAP_FAILED) return false;
     m_ring = static_cast<uint8_t*>(ring);
     m_block = 0;
-    m_frame = nullptr;
+    m_frameOffset = 0;
     m_framesLeft = 0;
     return true;
 }
@@ -132,7 +151,7 @@ void RawSocket::UnmapRing()
 {
     if (m_ring) munmap(m_ring, RING_BYTES);
     m_ring = nullptr;
-    m_frame = nullptr;
+    m_frameOffset = 0;
     m_framesLeft = 0;
 }
 
@@ -140,7 +159,7 @@ void RawSocket::ReleaseBlock()
 {
     __atomic_store_n(&BlockAt(m_ring, m_block)->hdr.bh1.block_status, TP_STATUS_KERNEL, __ATOMIC_RELEASE);
     m_block = (m_block + 1) % BLOCK_COUNT;
-    m_frame = nullptr;
+    m_frameOffset = 0;
     m_framesLeft = 0;
 }
 
@@ -150,6 +169,56 @@ int RawSocket::TakePendingError()
     socklen_t size = sizeof error;
     if (getsockopt(m_handle, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return errno;
     return error;
+}
+
+// Removing the interface unbinds the socket: the kernel sets its interface index to -1, and
+// an interface that comes back, even under the same name and address, is a new one.
+bool RawSocket::BoundInterfaceGone()
+{
+    sockaddr_ll bound{};
+    socklen_t size = sizeof bound;
+    if (getsockname(m_handle, reinterpret_cast<sockaddr*>(&bound), &size) != 0) return errno == EBADF;
+    return bound.sll_ifindex <= 0;
+}
+
+int RawSocket::WaitForBlock()
+{
+    const tpacket_block_desc* block = BlockAt(m_ring, m_block);
+    const double deadline = MonotonicSeconds() + m_receiveTimeoutMs * 1e-3;
+    int error = EAGAIN;
+    for (;;) {
+        const double left = deadline - MonotonicSeconds();
+        pollfd p{m_handle, POLLIN, 0};
+        const int ready = poll(&p, 1, left > 0 ? static_cast<int>(std::ceil(left * 1000)) : 0);
+        if (OwnedByUser(block)) return SOCKET_OK;
+        if (ready < 0) {
+            m_lastError = errno;
+            return RECEIVE_NOTHING;
+        }
+        if (ready == 0) break;
+        if (p.revents & (POLLHUP | POLLNVAL)) {
+            m_lastError = ENODEV;
+            return RECEIVE_GONE;
+        }
+        if (!(p.revents & POLLERR)) break;  // readable, yet nothing handed over: as a time-out
+        // A link that went down (ENETDOWN): the error is cleared, or poll never waits again,
+        // and the wait goes on, so a link that stays down costs no processor time.
+        error = TakePendingError();
+        if (error == ENODEV || error == ENXIO) {
+            m_lastError = error;
+            return RECEIVE_GONE;
+        }
+        if (left <= 0) break;
+    }
+    // An interface removed while its link was down reports nothing more: every quiet wait
+    // looks for it. Frames the kernel still holds in its open block come first (it hands
+    // the block over within RETIRE_MS).
+    if (__atomic_load_n(&block->hdr.bh1.num_pkts, __ATOMIC_ACQUIRE) == 0 && BoundInterfaceGone()) {
+        m_lastError = ENODEV;
+        return RECEIVE_GONE;
+    }
+    m_lastError = error;
+    return RECEIVE_NOTHING;
 }
 
 int RawSocket::SetSocketOption(int name, int value)
@@ -222,47 +291,52 @@ int RawSocket::Receive(uint8_t* buffer, int length)
     m_lastStampNs = NO_STAMP;
     if (!m_ring) {
         m_lastError = EBADF;
-        return -1;
+        return RECEIVE_NOTHING;
     }
-    if (!m_frame) {
-        tpacket_block_desc* block = BlockAt(m_ring, m_block);
+    auto* const block = BlockAt(m_ring, m_block);
+    if (m_framesLeft == 0) {
         if (!OwnedByUser(block)) {
-            pollfd p{m_handle, POLLIN, 0};
-            const int ready = poll(&p, 1, m_receiveTimeoutMs);
-            if (ready < 0) {
-                m_lastError = errno;
-                return -1;
-            }
-            if (p.revents & POLLERR) {  // a link that went down: clear it, or poll never waits again
-                m_lastError = TakePendingError();
-                return -1;
-            }
-            if (!OwnedByUser(block)) {
-                m_lastError = EAGAIN;
-                return -1;
-            }
+            const int waited = WaitForBlock();
+            if (waited != SOCKET_OK) return waited;
         }
         m_framesLeft = block->hdr.bh1.num_pkts;
-        m_frame = reinterpret_cast<uint8_t*>(block) + block->hdr.bh1.offset_to_first_pkt;
+        m_frameOffset = block->hdr.bh1.offset_to_first_pkt;
         if (m_framesLeft == 0) {  // nothing in it: hand it back and wait again next time
             ReleaseBlock();
             m_lastError = EAGAIN;
-            return -1;
+            return RECEIVE_NOTHING;
         }
     }
 
-    const auto* frame = reinterpret_cast<const tpacket3_hdr*>(m_frame);
-    int result = -1;
-    // A frame the filter's accept length or the block cut short counts as too large.
-    if (frame->tp_snaplen < frame->tp_len || frame->tp_len > static_cast<uint32_t>(length)) {
-        m_lastError = EMSGSIZE;
-    } else {
-        std::memcpy(buffer, m_frame + frame->tp_mac, frame->tp_snaplen);
+    const uint8_t* const base = reinterpret_cast<const uint8_t*>(block);
+    const RingFrame check = CheckRingFrame(base, BLOCK_BYTES, m_frameOffset, static_cast<size_t>(std::max(length, 0)));
+    if (check == RingFrame::Outside) {  // the rest of the block cannot be found: hand it back
+        ReleaseBlock();
+        m_lastError = EBADMSG;
+        return RECEIVE_NOTHING;
+    }
+    const auto* frame = reinterpret_cast<const tpacket3_hdr*>(base + m_frameOffset);
+    int result = RECEIVE_NOTHING;
+    switch (check) {
+    case RingFrame::Whole:
+        std::memcpy(buffer, base + m_frameOffset + frame->tp_mac, frame->tp_snaplen);
         m_lastStampNs = static_cast<int64_t>(frame->tp_sec) * 1000000000 + frame->tp_nsec;
         result = static_cast<int>(frame->tp_snaplen);
+        break;
+    case RingFrame::TooLarge:
+        m_lastError = EMSGSIZE;
+        result = RECEIVE_TOO_LARGE;
+        break;
+    case RingFrame::CutShort:  // the filter's accept length or the block cut it: lost
+        m_lastError = EMSGSIZE;
+        break;
+    default:
+        m_lastError = EBADMSG;
+        break;
     }
-    m_frame += frame->tp_next_offset;
-    if (--m_framesLeft == 0) ReleaseBlock();
+    // Only the block's last frame has no next one.
+    m_frameOffset += frame->tp_next_offset;
+    if (--m_framesLeft == 0 || frame->tp_next_offset == 0) ReleaseBlock();
     return result;
 }
 
@@ -288,7 +362,7 @@ void RawSocket::Drain()
         if (poll(&p, 1, 0) > 0 && (p.revents & POLLERR)) m_lastError = TakePendingError();
         tpacket_block_desc* block = BlockAt(m_ring, m_block);
         if (OwnedByUser(block)) {
-            released += static_cast<int>(m_frame ? m_framesLeft : block->hdr.bh1.num_pkts);
+            released += static_cast<int>(m_framesLeft > 0 ? m_framesLeft : block->hdr.bh1.num_pkts);
             ReleaseBlock();
             continue;
         }

@@ -33,7 +33,12 @@ int RawSocket::SetSocketOption(int name, int value)
     return SOCKET_OK;
 }
 
-int RawSocket::SetReceiveTimeout(int milliseconds) { return SetSocketOption(SO_RCVTIMEO, milliseconds); }
+int RawSocket::SetReceiveTimeout(int milliseconds)
+{
+    const int result = SetSocketOption(SO_RCVTIMEO, milliseconds);
+    if (result == SOCKET_OK) m_receiveTimeoutMs = milliseconds;
+    return result;
+}
 
 int RawSocket::SetSendTimeout(int milliseconds) { return SetSocketOption(SO_SNDTIMEO, milliseconds); }
 
@@ -72,14 +77,27 @@ int RawSocket::ReceiveAll()
     return SOCKET_OK;
 }
 
+// What a failed receive means:
+// - WSAETIMEDOUT: nothing came within the receive time-out.
+// - WSAEMSGSIZE: the datagram was longer than the room; the rest of it is lost.
+// - WSAEADDRNOTAVAIL, WSAENETRESET: the interface is gone. The address the socket is bound
+//   to was removed (adapter removed or disabled, address released), and the stack ends
+//   what is bound to it; the socket does not receive again, even should the address return.
+// - Anything else, WSAENETDOWN for a link that is down among them: the capture goes on. The
+//   rest of the time-out is waited out first, so an error that recurs at once on every
+//   receive cannot spin the capture thread; datagrams wait in the kernel queue meanwhile.
 int RawSocket::Receive(uint8_t* buffer, int length)
 {
     const int n = recv(Handle(m_handle), reinterpret_cast<char*>(buffer), length, 0);
-    if (n == SOCKET_ERROR) {  // also when the datagram was longer than length (WSAEMSGSIZE)
-        m_lastError = WSAGetLastError();
-        return -1;
+    if (n != SOCKET_ERROR) return n;
+    m_lastError = WSAGetLastError();
+    switch (m_lastError) {
+    case WSAETIMEDOUT: return RECEIVE_NOTHING;
+    case WSAEMSGSIZE: return RECEIVE_TOO_LARGE;
+    case WSAEADDRNOTAVAIL:
+    case WSAENETRESET: return RECEIVE_GONE;
+    default: Sleep(static_cast<DWORD>(m_receiveTimeoutMs)); return RECEIVE_NOTHING;
     }
-    return n;
 }
 
 void RawSocket::Drain()

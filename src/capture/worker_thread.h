@@ -29,6 +29,9 @@ public:
 protected:
     // Waits for the last started thread to end and releases it; nothing when none.
     void Join();
+    // Called by Start on the caller's thread before the new thread exists: what it writes,
+    // the new thread reads without further ordering.
+    virtual void Starting() {}
 
 private:
     friend struct ThreadLaunch;

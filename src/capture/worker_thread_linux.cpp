@@ -57,6 +57,7 @@ void WorkerThread::Join()
 WorkerThread::ThreadHandle WorkerThread::Start(ThreadFunction function)
 {
     Join();  // the previous capture's thread has ended (it set m_finished); release it
+    Starting();
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
     pthread_attr_setstacksize(&attributes, SmallStackSize());

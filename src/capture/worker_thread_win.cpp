@@ -36,6 +36,7 @@ void WorkerThread::Join()
 WorkerThread::ThreadHandle WorkerThread::Start(ThreadFunction function)
 {
     Join();
+    Starting();
     m_started.store(false, std::memory_order_relaxed);
     auto* launch = new ThreadLaunch{function, this};
     m_thread = _beginthreadex(nullptr, 8192, ThreadLaunch::Run, launch, 0, nullptr);

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <iterator>
 
+#include "common/ip_protocols.h"
+
 namespace kestrine {
 
 namespace {
@@ -88,14 +90,9 @@ const char* Lookup(const char* const (&table)[N], unsigned index)
 
 const char* ProtocolName(uint8_t protocol)
 {
-    switch (protocol) {
-    case 0: return "IP";
-    case 1: return "ICMP";
-    case 2: return "IGMP";
-    case 6: return "TCP";
-    case 17: return "UDP";
-    default: return "<PROTO>";
-    }
+    for (const IpProtocolName& entry : IP_PROTOCOL_NAMES)
+        if (entry.number == protocol) return entry.name;
+    return "<PROTO>";
 }
 
 const char* ServiceName(uint16_t port)

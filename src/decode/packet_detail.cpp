@@ -5,10 +5,12 @@
 #include <array>
 #include <cstring>
 
+#include "common/ip_protocols.h"
 #include "common/text_format.h"
 #include "decode/headers.h"
 #include "decode/line_format.h"
 #include "decode/section_states.h"
+#include "decode/summary.h"
 
 namespace kestrine {
 
@@ -22,8 +24,6 @@ constexpr const char* GUARD5 = "Caught Exception[5]::malformed packet? aborting.
 constexpr int32_t IP_HEADER_BYTES = 20;
 constexpr int32_t SHORT_HEADER_BYTES = 8;   // ICMP, IGMP, UDP
 constexpr int32_t TCP_HEADER_BYTES = 20;
-
-enum IpProtocol : uint8_t { PROTO_ICMP = 1, PROTO_IGMP = 2, PROTO_TCP = 6, PROTO_UDP = 17 };
 
 // The header-length tests compare the rest as unsigned: a negative rest is never "too
 // short", so the decoder runs and its first read reports the malformed packet.
@@ -128,15 +128,15 @@ void AddPacketDetail(DetailTree& tree, PacketRecord record, NodeId parent)
             Consume(p, rest, headerLength);  // IP options are skipped unseen
 
             // A later fragment holds bytes from the middle of its datagram, not a header.
-            const bool decoded = protocol == PROTO_ICMP || protocol == PROTO_IGMP || protocol == PROTO_TCP ||
-                                 protocol == PROTO_UDP;
+            const bool decoded = protocol == IP_PROTOCOL_ICMP || protocol == IP_PROTOCOL_IGMP || protocol == IP_PROTOCOL_TCP ||
+                                 protocol == IP_PROTOCOL_UDP;
             if (decoded && laterFragment) {
                 DumpRest(tree, p, rest, parent);
                 return;
             }
 
             switch (protocol) {
-            case PROTO_ICMP:
+            case IP_PROTOCOL_ICMP:
                 if (TooShort(rest, SHORT_HEADER_BYTES)) {
                     AddPayloadDump(tree, p, rest, parent);
                     return;
@@ -155,17 +155,17 @@ void AddPacketDetail(DetailTree& tree, PacketRecord record, NodeId parent)
                     AddPayloadDump(tree, p, rest, parent);
                 }
                 break;
-            case PROTO_IGMP:
-            case PROTO_UDP:
+            case IP_PROTOCOL_IGMP:
+            case IP_PROTOCOL_UDP:
                 if (TooShort(rest, SHORT_HEADER_BYTES)) {
                     AddPayloadDump(tree, p, rest, parent);
                     return;
                 }
-                (protocol == PROTO_UDP ? AddUdpHeader : AddIgmpHeader)(tree, p, parent);
+                (protocol == IP_PROTOCOL_UDP ? AddUdpHeader : AddIgmpHeader)(tree, p, parent);
                 Consume(p, rest, SHORT_HEADER_BYTES);
                 DumpRest(tree, p, rest, parent);
                 break;
-            case PROTO_TCP:
+            case IP_PROTOCOL_TCP:
                 if (TooShort(rest, TCP_HEADER_BYTES)) {
                     AddPayloadDump(tree, p, rest, parent);
                     return;
@@ -182,6 +182,14 @@ void AddPacketDetail(DetailTree& tree, PacketRecord record, NodeId parent)
         }
         if (!enclosed) return;
     }
+}
+
+NodeId AddPacketTree(DetailTree& tree, const PacketRecord& record, int64_t index)
+{
+    const NodeId line = AddSummaryLine(tree, record, index);
+    AddPacketDetail(tree, record, line);
+    tree.SetExpanded(line, true);
+    return line;
 }
 
 }  // namespace kestrine

@@ -6,6 +6,7 @@
 // that was not captured leaves the Information column empty.
 #include "decode/summary.h"
 
+#include "common/ip_protocols.h"
 #include "common/packet_cursor.h"
 #include "common/text_format.h"
 #include "decode/headers.h"
@@ -33,21 +34,21 @@ void InformationText(uint8_t protocol, const PacketCursor& transport, char (&out
     out[0] = '\0';
     char name[24];
     switch (protocol) {
-    case 0: FormatLine(out, sizeof out, "IPINFO?"); break;
-    case 1:
+    case IP_PROTOCOL_IP: FormatLine(out, sizeof out, "IPINFO?"); break;
+    case IP_PROTOCOL_ICMP:
         if (transport.Has(0)) FormatLine(out, sizeof out, "%s", IcmpTypeName(transport.U8(0), name));
         break;
-    case 2:
+    case IP_PROTOCOL_IGMP:
         if (transport.Has(0)) FormatLine(out, sizeof out, "%s", IgmpTypeName(transport.U8(0) & 0x0F, name));
         break;
-    case 6:
+    case IP_PROTOCOL_TCP:
         if (transport.Has(13)) {
             char words[TCP_FLAG_TEXT_SIZE];
             FormatTcpFlagWords(transport.U8(13), words);
             FormatLine(out, sizeof out, "<%s >", words);
         }
         break;
-    case 17:
+    case IP_PROTOCOL_UDP:
         if (transport.Has(0, 4)) {
             const uint16_t source = transport.Be16(0);
             const uint16_t destination = transport.Be16(2);

@@ -11,10 +11,15 @@
 namespace kestrine {
 
 // The packet list's first line; each summary column ends under its heading.
-inline constexpr const char* SUMMARY_COLUMN_HEADER =
+inline constexpr char SUMMARY_COLUMN_HEADER[] =
     "Index    Time-Stamp  Size  Proto  Src IP Address   Dst IP Address    Information";
 
 inline constexpr int INFORMATION_CAPACITY = 64;
+
+// The widest line the format gives a packet of a capture: each column at its width (the
+// size column at five digits, a datagram's most) and the longest Information text. Lists
+// size their column from it.
+inline constexpr int SUMMARY_LINE_MAX_LENGTH = 5 + 1 + 13 + 2 + 5 + 2 + 5 + 2 + 16 + 1 + 16 + 2 + (INFORMATION_CAPACITY - 1);
 
 // The Information column for protocol p, from the transport header at the cursor. A
 // transport field that was not captured gives "".

@@ -19,7 +19,8 @@ constexpr std::array CONFIGURE_CONTROLS = {
     ControlTemplate{NO_ID, ControlKind::Label, "Listening Interface IP", 14, 11, 70, 8},
     ControlTemplate{IDC_LISTEN_ADDRESS, ControlKind::IpAddress, nullptr, 88, 8, 117, 12, STYLE_DISABLED, "Listening interface"},
     ControlTemplate{NO_ID, ControlKind::Label, "Available Interfaces (Double-click the interface IP address to select)", 14, 23, 219, 8},
-    ControlTemplate{IDC_INTERFACES, ControlKind::TreeView, nullptr, 7, 34, 289, 73, 0, "Available interfaces"},
+    ControlTemplate{IDC_INTERFACES, ControlKind::TreeView, nullptr, 7, 34, 289, 73, STYLE_FULL_ROW_SELECT,
+                    "Available interfaces"},
     ControlTemplate{NO_ID, ControlKind::GroupBox, "Capture Limits", 7, 107, 289, 31},
     ControlTemplate{IDC_PACKETS, ControlKind::LineEdit, nullptr, 25, 118, 40, 12, 0, "Packets"},
     ControlTemplate{NO_ID, ControlKind::Label, "Packets", 69, 120, 33, 8},
@@ -268,6 +269,7 @@ void CConfigureDlg::OnInterfaceDoubleClick()
     m_interfaceAddress = address;
     delete g_session;
     g_session = session;
+    ++m_sessionsInstalled;
     // The new session follows what the dialog shows: limits, boxes, Enable and rule.
     ApplySettingsToSession(*this, *session);
 }

@@ -66,6 +66,9 @@ public:
     void OnOK() override {}
     void OnCancel() override {}
 
+    // Sessions this dialog has installed by rebinding, so far.
+    int m_sessionsInstalled = 0;
+
 private:
     void OnInitDialog();
     bool ReadLimit(int id, uint32_t* field);

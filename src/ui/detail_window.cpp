@@ -2,6 +2,7 @@
 #include "ui/detail_window.h"
 
 #include <array>
+#include <cstddef>
 
 #include "decode/packet_detail.h"
 #include "decode/summary.h"
@@ -16,12 +17,24 @@ constexpr std::array DETAIL_CONTROLS = {
 
 int g_openDetailWindows = 0;
 
-}  // namespace
+// Two string literals joined at compile time.
+template <size_t A, size_t B>
+constexpr std::array<char, A + B - 1> Join(const char (&a)[A], const char (&b)[B])
+{
+    std::array<char, A + B - 1> joined{};
+    for (size_t i = 0; i + 1 < A; ++i) joined[i] = a[i];
+    for (size_t i = 0; i < B; ++i) joined[A - 1 + i] = b[i];
+    return joined;
+}
 
 // The caption is the packet list's column header behind "Detail:" and two blanks.
+constexpr auto DETAIL_CAPTION = Join("Detail:  ", SUMMARY_COLUMN_HEADER);
+
+}  // namespace
+
 const DialogTemplate DETAIL_TEMPLATE{
     DETAIL_WINDOW_ID,
-    "Detail:  Index    Time-Stamp  Size  Proto  Src IP Address   Dst IP Address    Information",
+    DETAIL_CAPTION.data(),
     "Courier New",
     8,
     313,
@@ -72,10 +85,7 @@ DetailWindow* OpenDetailWindow(Dialog* owner, const PacketRecord& record, int64_
     dialog.MoveTo(g_nextDetailPosition.x, g_nextDetailPosition.y);
     g_nextDetailPosition = NextDetailPosition(g_nextDetailPosition);
 
-    DetailTree& tree = dialog.BeginTree(DETAIL_TREE_ID);
-    const NodeId line = AddSummaryLine(tree, record, index);
-    AddPacketDetail(tree, record, line);
-    tree.SetExpanded(line, true);
+    AddPacketTree(dialog.BeginTree(DETAIL_TREE_ID), record, index);
     dialog.EndTree(DETAIL_TREE_ID);
 
     dialog.Show();

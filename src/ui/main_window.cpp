@@ -161,14 +161,17 @@ void MainWindow::OnAbortCapture()
 void MainWindow::OnConfigure()
 {
     m_configDialog.m_interfaceAddress = m_dialog->Address(IDC_LISTEN_ADDRESS);
+    const int installed = m_configDialog.m_sessionsInstalled;
     m_configDialog.DoModal(m_dialog.get());
+    if (m_configDialog.m_sessionsInstalled != installed) m_reportedGone = false;  // a new session
     m_dialog->SetAddress(IDC_LISTEN_ADDRESS, m_configDialog.m_interfaceAddress);
 }
 
 void MainWindow::OnTimer(int)
 {
     if (!g_session) return;
-    if (!g_session->m_finished.load(std::memory_order_acquire)) SetButtons(false, true, false);
+    const bool finished = g_session->m_finished.load(std::memory_order_acquire);
+    if (!finished) SetButtons(false, true, false);
     else SetButtons(g_session->m_ready, false, true);
 
     // The count is read with acquire order: the entries below it are complete.
@@ -177,6 +180,14 @@ void MainWindow::OnTimer(int)
     for (int32_t i = m_listedCount; i < count; ++i) AddSummaryLine(list, g_session->m_index[i], i);
     m_listedCount = count;
     m_dialog->CommitList(IDC_PACKET_LIST);
+
+    // The interface the session was bound to went away during the capture: said once per
+    // session. Noted before the box opens, since the timer goes on ticking under it.
+    if (finished && (g_session->m_errors.load() & CAPTURE_ERR_INTERFACE_GONE) && !m_reportedGone) {
+        m_reportedGone = true;
+        ShowMessageBox(m_dialog.get(), "The listening interface went away!\r\nPlease configure the listening interface",
+                       "ERROR", MessageIcon::Stop, MessageButtons::Ok);
+    }
 }
 
 int32_t MainWindow::SelectedPacketIndex() const
@@ -194,11 +205,7 @@ void MainWindow::OnPacketSelected()
 {
     const int32_t i = SelectedPacketIndex();
     if (i < 0) return;
-    const PacketRecord record = g_session->m_index[i];
-    DetailTree& tree = m_dialog->BeginTree(IDC_DETAIL_TREE);
-    const NodeId line = AddSummaryLine(tree, record, i);
-    AddPacketDetail(tree, record, line);
-    tree.SetExpanded(line, true);
+    AddPacketTree(m_dialog->BeginTree(IDC_DETAIL_TREE), g_session->m_index[i], i);
     m_dialog->EndTree(IDC_DETAIL_TREE);
 }
 
@@ -254,7 +261,7 @@ void MainWindow::OnSavePackets()
     const std::string path = ChooseSaveFile(m_dialog.get());
     if (path.empty()) return;
     std::string error;
-    if (!SavePackets(g_session->m_index, g_session->PacketCount(), g_session->m_startWallClockNs, path, &error)) {
+    if (!SavePackets(g_session->m_index, g_session->PacketCount(), path, &error)) {
         ShowMessageBox(m_dialog.get(), "Could not save the packets to " + path + ":\r\n" + error, "Error",
                        MessageIcon::Stop, MessageButtons::Ok);
     }

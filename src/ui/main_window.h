@@ -85,6 +85,7 @@ private:
     void SetButtons(bool begin, bool abort, bool configure);
 
     std::unique_ptr<Dialog> m_dialog;
+    bool m_reportedGone = false;  // the current session's lost interface has been reported
 };
 
 // The program: the main window run modally, then the end. The realisation is installed.

@@ -51,6 +51,7 @@ struct GroupState {
     bool underline = false;
     int halfPoints = RTF_DEFAULT_HALF_POINTS;
     bool centred = false;
+    RtfIndents indents;
     int fallbackCharacters = 1;
     bool skip = false;
 };
@@ -183,6 +184,7 @@ private:
             EndParagraph();
         } else if (name == "pard") {
             s.centred = false;
+            s.indents = RtfIndents{};
         } else if (name == "plain") {
             s.bold = s.italic = s.underline = false;
             s.halfPoints = RTF_DEFAULT_HALF_POINTS;
@@ -201,6 +203,9 @@ private:
             s.centred = true;
         } else if (name == "ql" || name == "qr" || name == "qj") {
             s.centred = false;
+        } else if (name == "li" || name == "fi" || name == "ri") {
+            const int twips = static_cast<int>(std::clamp<int64_t>(parameter, -RTF_MAX_INDENT_TWIPS, RTF_MAX_INDENT_TWIPS));
+            (name == "li" ? s.indents.left : name == "fi" ? s.indents.first : s.indents.right) = twips;
         } else if (name == "tab") {
             Text(u'\t');
         } else if (name == "line") {
@@ -222,6 +227,7 @@ private:
     {
         if (State().skip) return;
         m_paragraph.centred = State().centred;
+        m_paragraph.indents = State().indents;
         m_paragraphs.push_back(std::move(m_paragraph));
         m_paragraph = RtfParagraph{};
     }
@@ -231,6 +237,7 @@ private:
         const GroupState& s = State();
         if (s.skip) return;
         m_paragraph.centred = s.centred;
+        m_paragraph.indents = s.indents;
         std::vector<RtfRun>& runs = m_paragraph.runs;
         if (runs.empty() || runs.back().bold != s.bold || runs.back().italic != s.italic ||
             runs.back().underline != s.underline || runs.back().halfPoints != s.halfPoints) {

@@ -2,14 +2,14 @@
 // for the About box's text area. Free of the UI toolkit, so it can be fuzzed on its own.
 //
 // Understood: groups, \par, \pard, \plain, \b, \i, \ul, \ulnone, \fs, \qc, \ql (\qr and \qj
-// read as not centred), \tab (a '\t'), \line (U+2028, the line separator, which a Qt text
+// read as not centred), the paragraph indents \li, \fi and \ri (twips), \tab (a '\t'), \line (U+2028, the line separator, which a Qt text
 // block shows as a break within the paragraph), \'hh (code page 1252), \uN (with \ucN
 // fallback skipping), escaped \\ \{ \}, \~ (U+00A0), \_ (U+2011), \- (dropped), \binN (N raw
 // bytes skipped) and the destinations that hold no text (\fonttbl, \colortbl, \stylesheet,
 // \info, \pict, headers, footers, \*...), which are skipped. Unknown control words are
 // ignored, with their parameter and one delimiting space. Source CR/LF are ignored.
 //
-// A paragraph takes the alignment in effect at its \par (for the last one, at its last
+// A paragraph takes the alignment and indents in effect at its \par (for the last one, at its last
 // text); the paragraph still open at the end is kept only when it has text. Adjacent text
 // of one format is one run, and no run is empty.
 //
@@ -27,6 +27,7 @@ inline constexpr int RTF_DEFAULT_HALF_POINTS = 24;  // \fs without a usable para
 inline constexpr int RTF_MAX_HALF_POINTS = 3276;    // larger \fs values are clamped to this
 inline constexpr int RTF_MAX_GROUP_DEPTH = 256;     // deeper groups share the deepest state
 inline constexpr int RTF_MAX_FALLBACK_CHARACTERS = 255;  // larger \ucN values are clamped to this
+inline constexpr int RTF_MAX_INDENT_TWIPS = 31680;       // 22 inches: larger indents are clamped to this
 
 struct RtfRun {
     std::u16string text;
@@ -36,8 +37,18 @@ struct RtfRun {
     int halfPoints = RTF_DEFAULT_HALF_POINTS;  // \fs: font size in half points, 1..RTF_MAX_HALF_POINTS
 };
 
+// Paragraph indents in twips (1/1440 inch), each within +-RTF_MAX_INDENT_TWIPS: left and
+// right for every line, first added to the left one for the first line (negative: hanging).
+struct RtfIndents {
+    int left = 0;
+    int first = 0;
+    int right = 0;
+    friend bool operator==(const RtfIndents&, const RtfIndents&) = default;
+};
+
 struct RtfParagraph {
     bool centred = false;
+    RtfIndents indents;
     std::vector<RtfRun> runs;
 };
 

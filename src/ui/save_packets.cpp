@@ -2,7 +2,6 @@
 // written whole or not at all by FileReplacement. See save_packets.h.
 #include "ui/save_packets.h"
 
-#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -15,8 +14,6 @@ namespace {
 constexpr int64_t NANOSECONDS_PER_SECOND = 1000000000;
 // The format's seconds field is 32 bits, unsigned.
 constexpr int64_t MAX_FILE_SECONDS = 0xFFFFFFFF;
-// Past any stamp the file can hold, and small enough that no sum below overflows.
-constexpr double MAX_OFFSET_SECONDS = 1e12;
 
 // The file header: the magic number of nanosecond stamps, format version 2.4, stamps in
 // UTC (zone 0) of unstated accuracy (0), the snapshot length, the link type of raw IP.
@@ -35,27 +32,11 @@ struct Stamp {
     int64_t nanoseconds;  // [0, 10^9)
 };
 
-// startNs plus timestamp rounded to the nearest nanosecond, as seconds and nanoseconds. The
-// two parts are added apart so that nothing overflows. False when the stamp is not a time
-// the file can hold.
-bool StampOf(int64_t startNs, float timestamp, Stamp* stamp)
+// Nanoseconds since 1970 as seconds and nanoseconds; false when the file cannot hold the time.
+bool StampOf(int64_t ns, Stamp* stamp)
 {
-    const double t = timestamp;
-    if (!(std::fabs(t) <= MAX_OFFSET_SECONDS)) return false;  // NaN too
-    const double whole = std::floor(t);
-    int64_t seconds = startNs / NANOSECONDS_PER_SECOND + static_cast<int64_t>(whole);
-    // Exact: a float's fraction times 10^9 needs at most 24 + 21 bits of a double's 53.
-    int64_t nanoseconds = startNs % NANOSECONDS_PER_SECOND + std::llround((t - whole) * 1e9);
-    // Now in (-10^9, 2 * 10^9): one carry either way.
-    if (nanoseconds < 0) {
-        nanoseconds += NANOSECONDS_PER_SECOND;
-        --seconds;
-    } else if (nanoseconds >= NANOSECONDS_PER_SECOND) {
-        nanoseconds -= NANOSECONDS_PER_SECOND;
-        ++seconds;
-    }
-    if (seconds < 0 || seconds > MAX_FILE_SECONDS) return false;
-    *stamp = {seconds, nanoseconds};
+    if (ns < 0 || ns / NANOSECONDS_PER_SECOND > MAX_FILE_SECONDS) return false;
+    *stamp = {ns / NANOSECONDS_PER_SECOND, ns % NANOSECONDS_PER_SECOND};
     return true;
 }
 
@@ -70,22 +51,21 @@ void Append(std::vector<uint8_t>& out, T value)
 }
 
 // Why records[0..count) cannot be saved, or empty when they can.
-std::string Refusal(const PacketRecord* records, int32_t count, int64_t startNs)
+std::string Refusal(const PacketRecord* records, int32_t count)
 {
     if (count < 0) return "invalid packet count " + std::to_string(count);
     for (int32_t i = 0; i < count; ++i) {
         Stamp stamp{};
         if (records[i].length < 0 || records[i].length > SAVE_SNAPSHOT_LENGTH)
             return "packet " + std::to_string(i) + " has an invalid length " + std::to_string(records[i].length);
-        if (!StampOf(startNs, records[i].timestamp, &stamp))
+        if (!StampOf(records[i].arrivalNs, &stamp))
             return "the time of packet " + std::to_string(i) + " cannot be stored in a pcap file";
     }
     return {};
 }
 
 // Writes the header and records[0..count), already checked, to file.
-bool WriteCapture(FileReplacement& file, const PacketRecord* records, int32_t count, int64_t startNs,
-                  std::string* reason)
+bool WriteCapture(FileReplacement& file, const PacketRecord* records, int32_t count, std::string* reason)
 {
     std::vector<uint8_t> block;
     block.reserve(WRITE_BLOCK_BYTES + static_cast<size_t>(SAVE_SNAPSHOT_LENGTH) + 16);
@@ -99,7 +79,7 @@ bool WriteCapture(FileReplacement& file, const PacketRecord* records, int32_t co
     for (int32_t i = 0; i < count; ++i) {
         const PacketRecord& record = records[i];
         Stamp stamp{};
-        StampOf(startNs, record.timestamp, &stamp);
+        StampOf(record.arrivalNs, &stamp);
         const uint32_t length = static_cast<uint32_t>(record.length);
         Append(block, static_cast<uint32_t>(stamp.seconds));
         Append(block, static_cast<uint32_t>(stamp.nanoseconds));
@@ -116,14 +96,13 @@ bool WriteCapture(FileReplacement& file, const PacketRecord* records, int32_t co
 
 }  // namespace
 
-bool SavePackets(const PacketRecord* records, int32_t count, int64_t startWallClockNs, const std::string& path,
-                 std::string* error)
+bool SavePackets(const PacketRecord* records, int32_t count, const std::string& path, std::string* error)
 {
     // Checked before any file is made, so that a refusal leaves nothing behind.
-    std::string reason = Refusal(records, count, startWallClockNs);
+    std::string reason = Refusal(records, count);
     if (reason.empty()) {
         FileReplacement file;
-        if (file.Begin(path, &reason) && WriteCapture(file, records, count, startWallClockNs, &reason) &&
+        if (file.Begin(path, &reason) && WriteCapture(file, records, count, &reason) &&
             file.Commit(&reason))
             return true;
     }

@@ -1,5 +1,5 @@
 // The capture loop against a scripted socket: set-up bits, limits, protocol switches,
-// filter, buffer room, record invariants, abort and destruction.
+// filter, buffer room, record invariants, times shown and saved, abort and destruction.
 #include "capture/capture_session.h"
 
 #include <gtest/gtest.h>
@@ -10,11 +10,18 @@
 #endif
 
 #include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
+#include <string>
 #include <thread>
 
 #include "capture/stopwatch.h"
 #include "tests/capture/scripted_socket.h"
+#include "ui/save_packets.h"
 
 namespace kestrine {
 namespace {
@@ -24,6 +31,13 @@ using script::Datagram;
 constexpr uint32_t HOST_A = 0x0A000005;  // 10.0.0.5
 constexpr uint32_t HOST_B = 0xC0000201;  // 192.0.2.1
 constexpr uint32_t HOST_C = 0xC6336407;  // 198.51.100.7
+constexpr int64_t NS_PER_SECOND = 1000000000;
+
+int64_t WallClockNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
 
 std::unique_ptr<CaptureSession> NewSession(uint32_t kilobytes = 1024, uint32_t entries = 8096,
                                            script::Failures failures = {})
@@ -198,32 +212,105 @@ TEST(CaptureLoop, StoredBytesAreTheDatagramAndTimesGrow)
     ExpectInvariants(*s);
 }
 
-// Arrival times from the socket are placed on the capture's time line: never before its
-// start, never after the moment of reading, never before the datagram before.
-TEST(CaptureLoop, ArrivalTimesAreClampedToTheTimeLine)
+// Arrival times from the socket are placed on the capture's time line, which begins at
+// Start: a datagram that arrived before it is not stored; a time is never after the moment
+// of reading, never before the datagram before.
+TEST(CaptureLoop, ArrivalTimesArePlacedOnTheTimeLine)
 {
     auto s = NewSession();
     s->SetPacketLimit(4);
-    const int64_t hourAhead = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                  (std::chrono::system_clock::now() + std::chrono::hours(1)).time_since_epoch())
-                                  .count();
+    const int64_t hourAhead = WallClockNs() + int64_t{3600} * NS_PER_SECOND;
     s->Reset();
-    script::PushStamped(Datagram(17, HOST_A, HOST_B, 40), 1);  // 1970: before the start
-    script::Push({});
-    script::PushStamped(Datagram(17, HOST_A, HOST_B, 40), hourAhead);  // after the reading
-    script::PushStamped(Datagram(17, HOST_A, HOST_B, 40), 1);  // would go back
-    script::Push(Datagram(17, HOST_A, HOST_B, 40));            // no arrival time
     const double begin = g_stopwatch.Elapsed();
     s->Start(&CaptureSession::CaptureThread);
+    const int64_t startNs = s->m_startWallClockNs;
+    script::PushStamped(Datagram(17, HOST_A, HOST_B, 40), startNs - 1);  // before the start
+    script::PushStamped(Datagram(17, HOST_A, HOST_B, 41), startNs + 1000);
+    script::Push({});
+    script::PushStamped(Datagram(17, HOST_A, HOST_B, 42), hourAhead);  // after the reading
+    script::PushStamped(Datagram(17, HOST_A, HOST_B, 43), startNs + 2000);  // would go back
+    script::Push(Datagram(17, HOST_A, HOST_B, 44));                         // no arrival time
     ASSERT_TRUE(WaitFinished(*s));
     const double took = g_stopwatch.Elapsed() - begin;
     ASSERT_EQ(s->PacketCount(), 4);
-    EXPECT_EQ(s->m_index[0].timestamp, 0.0f);
+    EXPECT_EQ(s->m_index[0].length, 41);
+    EXPECT_EQ(s->m_index[0].timestamp, 1e-6f);
     EXPECT_GT(s->m_index[1].timestamp, 0.0f);  // a time-out lies between
     EXPECT_LE(s->m_index[1].timestamp, static_cast<float>(took));
     EXPECT_EQ(s->m_index[2].timestamp, s->m_index[1].timestamp);
     EXPECT_GE(s->m_index[3].timestamp, s->m_index[2].timestamp);
     ExpectInvariants(*s);
+}
+
+// A session whose capture began long before Start, by its stopwatch and its wall clock alike.
+class SessionStartedLongAgo : public CaptureSession {
+public:
+    static constexpr int64_t AGO_SECONDS = 3000;
+    using CaptureSession::CaptureSession;
+
+protected:
+    void Starting() override
+    {
+        CaptureSession::Starting();
+        m_startSeconds -= static_cast<double>(AGO_SECONDS);
+        m_startWallClockNs -= AGO_SECONDS * NS_PER_SECOND;
+    }
+};
+
+// Seconds and nanoseconds of each record of a pcap file (nanosecond magic, host order).
+std::vector<std::pair<uint32_t, uint32_t>> SavedStamps(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    auto u32 = [&](size_t at) {
+        uint32_t value = 0;
+        std::memcpy(&value, bytes.data() + at, sizeof value);
+        return value;
+    };
+    std::vector<std::pair<uint32_t, uint32_t>> stamps;
+    for (size_t at = 24; at + 16 <= bytes.size(); at += 16 + u32(at + 8)) stamps.emplace_back(u32(at), u32(at + 4));
+    return stamps;
+}
+
+// About 3000 s into a capture a float of seconds is 244 us coarse: the list shows that float,
+// the saved file the kernel's arrival time to the nanosecond, or without one the moment of
+// reading to the nanosecond.
+TEST(CaptureLoop, SavedTimesAreTheArrivalTimesToTheNanosecond)
+{
+    script::Reset();
+    SessionStartedLongAgo s(HostAddress{}, 1024, 8096);
+    s.SetSecondsLimit(86400);
+    s.SetPacketLimit(4);
+    s.Reset();
+    const int64_t before = WallClockNs();
+    s.Start(&CaptureSession::CaptureThread);
+    const int64_t startNs = s.m_startWallClockNs;
+    const int64_t lateNs = (SessionStartedLongAgo::AGO_SECONDS - 1) * NS_PER_SECOND;  // already past
+    const int64_t stamps[3] = {startNs + lateNs + 1, startNs + lateNs + 123457, startNs + lateNs + 999999999};
+    for (const int64_t stamp : stamps) script::PushStamped(Datagram(17, HOST_A, HOST_B, 40), stamp);
+    script::Push(Datagram(17, HOST_A, HOST_B, 40));
+    ASSERT_TRUE(WaitFinished(s));
+    const int64_t after = WallClockNs();
+    ASSERT_EQ(s.PacketCount(), 4);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(s.m_index[i].arrivalNs, stamps[i]) << i;
+        EXPECT_NEAR(s.m_index[i].timestamp, static_cast<double>(stamps[i] - startNs) * 1e-9, 2.5e-4) << i;
+    }
+    const PacketRecord& read = s.m_index[3];
+    EXPECT_GE(read.arrivalNs, before);
+    EXPECT_LE(read.arrivalNs, after);
+    EXPECT_NE(read.arrivalNs, startNs + std::llround(static_cast<double>(read.timestamp) * 1e9)) << "from the float";
+
+    const std::string path = ::testing::TempDir() + "kestrine-long-capture.pcap";
+    std::string error;
+    ASSERT_TRUE(SavePackets(s.m_index, s.PacketCount(), path, &error)) << error;
+    const auto saved = SavedStamps(path);
+    std::remove(path.c_str());
+    ASSERT_EQ(saved.size(), 4u);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(saved[i].first, s.m_index[i].arrivalNs / NS_PER_SECOND) << i;
+        EXPECT_EQ(saved[i].second, s.m_index[i].arrivalNs % NS_PER_SECOND) << i;
+    }
 }
 
 TEST(CaptureLoop, ProtocolSwitchesSelectByByteNine)
@@ -312,17 +399,19 @@ TEST(CaptureLoop, ShortDatagramsAreReadOnlyAsFarAsReceived)
     EXPECT_EQ(s->PacketCount(), 0);
 }
 
-TEST(CaptureLoop, DatagramLargerThanTheRestOfTheBufferIsSkipped)
+TEST(CaptureLoop, ADatagramTooLargeForTheRoomLeftEndsTheCapture)
 {
     auto s = NewSession(1, 10);  // 1024-byte buffer, limit = whole buffer
-    Capture(*s, {Datagram(17, HOST_A, HOST_B, 600), Datagram(17, HOST_A, HOST_B, 600), Datagram(17, HOST_A, HOST_B, 300),
-                 Datagram(17, HOST_A, HOST_B, 125), Datagram(17, HOST_A, HOST_B, 124)});
-    ASSERT_EQ(s->PacketCount(), 3);
-    EXPECT_EQ(s->m_index[1].length, 300);
-    EXPECT_EQ(s->m_index[2].length, 124);
-    EXPECT_EQ(s->m_bytesCaptured, 1024);
-    // Each receive is given exactly the room left; a datagram that does not fit is lost.
-    EXPECT_EQ(script::ReceiveRooms(), (std::vector<int>{1024, 424, 424, 124, 124}));
+    // Four bytes short of the limit, then one that does not fit and one that would.
+    Capture(*s, {Datagram(17, HOST_A, HOST_B, 600), Datagram(17, HOST_A, HOST_B, 420), Datagram(17, HOST_A, HOST_B, 40),
+                 std::vector<uint8_t>(4, 0x45)});
+    ASSERT_EQ(s->PacketCount(), 2);
+    EXPECT_EQ(s->m_index[1].length, 420);
+    EXPECT_EQ(s->m_bytesCaptured, 1020);
+    // Each receive is given exactly the room left; the datagram that does not fit ends the
+    // capture as the kilobyte limit would, and is not stored.
+    EXPECT_EQ(script::ReceiveRooms(), (std::vector<int>{1024, 424, 4}));
+    EXPECT_FALSE(s->m_stopRequested.load());
     ExpectInvariants(*s);
 }
 

@@ -137,11 +137,11 @@ int RawSocket::Receive(uint8_t* buffer, int length)
     if (next.datagram.empty()) {  // quiet network: the receive times out
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
         m_lastError = EAGAIN;
-        return -1;
+        return RECEIVE_NOTHING;
     }
     if (static_cast<int>(next.datagram.size()) > length) {  // does not fit: lost, nothing written
         m_lastError = EMSGSIZE;
-        return -1;
+        return RECEIVE_TOO_LARGE;
     }
     std::memcpy(buffer, next.datagram.data(), next.datagram.size());
     m_lastStampNs = next.stampNs;

@@ -94,7 +94,7 @@ int main()
     if (session.m_ready)
         std::printf("session=ready");
     else
-        std::printf("session=errors:0x%02x", session.m_errors);
+        std::printf("session=errors:0x%02x", session.m_errors.load());
     std::printf(" promisc=%s rcvbufforce=%s received=%s\n", promisc ? "on" : "off", forced ? "granted" : "refused",
                 received ? "yes" : "no");
     return session.m_ready && promisc && received ? 0 : 1;

@@ -10,6 +10,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -118,6 +120,32 @@ int SendUdp(const char* address, int port, int count, int payloadSize, unsigned 
     }
     close(s);
     return sent;
+}
+
+Flood::Flood(int port, int payloadSize, uint32_t maxCount, double maxSeconds)
+{
+    m_thread = std::thread([this, port, payloadSize, maxCount, maxSeconds] {
+        const int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(static_cast<uint16_t>(port));
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        std::vector<unsigned char> payload(static_cast<size_t>(std::max(payloadSize, 4)), 0x5A);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(maxSeconds);
+        for (uint32_t i = 0; s >= 0 && i < maxCount && !m_stop.load(std::memory_order_relaxed); ++i) {
+            if (i % 1024 == 0 && std::chrono::steady_clock::now() > until) break;
+            std::memcpy(payload.data(), &i, sizeof i);
+            sendto(s, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+            m_sent.store(i + 1, std::memory_order_release);
+        }
+        if (s >= 0) close(s);
+    });
+}
+
+void Flood::Stop()
+{
+    m_stop = true;
+    if (m_thread.joinable()) m_thread.join();
 }
 
 bool Peer::Start(const char* ours, const char* theirs)

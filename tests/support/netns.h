@@ -2,7 +2,10 @@
 // shell commands inside it, and a peer process in a second namespace behind a veth pair.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <string>
+#include <thread>
 
 namespace kestrine::testnet {
 
@@ -40,5 +43,22 @@ int ConnectLoopbackTcp(int* listener);
 // Sends count UDP datagrams of payloadSize bytes from this namespace; byte 0 of each payload
 // (when there is one) is its sequence number, the rest is filled with fill.
 int SendUdp(const char* address, int port, int count, int payloadSize, unsigned char fill = 0x5A);
+
+// Sends UDP datagrams to 127.0.0.1:port from a thread of its own, as fast as it can, until
+// stopped, at most maxCount of them and for maxSeconds. Each payload (at least 4 bytes)
+// opens with the datagram's sequence number from 0, 32 bits in host order.
+class Flood {
+public:
+    Flood(int port, int payloadSize, uint32_t maxCount = 2000000, double maxSeconds = 3.0);
+    ~Flood() { Stop(); }
+    // Sends made so far: every datagram numbered below this has been through sendto.
+    uint32_t Sent() const { return m_sent.load(std::memory_order_acquire); }
+    void Stop();
+
+private:
+    std::atomic<uint32_t> m_sent = 0;
+    std::atomic<bool> m_stop = false;
+    std::thread m_thread;
+};
 
 }  // namespace kestrine::testnet

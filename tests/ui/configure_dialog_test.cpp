@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QContextMenuEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -156,6 +158,66 @@ TEST_F(ConfigureDialog, ApplyBuildsShowsAndInstallsTheRule)
     EXPECT_EQ(RuleText(), second);  // only the last rule stands
     EXPECT_EQ(QString::fromStdString(FormatFilterRule(g_session->m_filter)), second);
     EXPECT_EQ(QString::fromStdString(m_dialog.m_filterText), second);
+}
+
+TEST_F(ConfigureDialog, AFieldsOwnContextMenuDoesNotCountAsLeavingIt)
+{
+    MessageBoxRecorder boxes;
+    QLineEdit* seconds = Get<QLineEdit>(IDC_SECONDS);
+    seconds->setFocus();
+    seconds->setText("abc");  // half typed: the user opens the menu to paste the rest
+    const int limit = g_session->m_secondsLimit;
+    QContextMenuEvent request(QContextMenuEvent::Keyboard, QPoint(2, 2), seconds->mapToGlobal(QPoint(2, 2)));
+    QApplication::sendEvent(seconds, &request);
+    QWidget* menu = nullptr;
+    for (int i = 0; i < 100 && !menu; ++i) {
+        QApplication::processEvents();
+        menu = QApplication::activePopupWidget();
+    }
+    ASSERT_NE(menu, nullptr);
+    menu->close();
+    QApplication::processEvents();
+    EXPECT_TRUE(boxes.Boxes().empty());
+    EXPECT_EQ(seconds->text(), "abc");
+    EXPECT_EQ(g_session->m_secondsLimit, limit);
+
+    // Leaving it for good still reads it.
+    Get<QCheckBox>(IDC_UDP)->setFocus();
+    QApplication::processEvents();
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    EXPECT_EQ(boxes.Boxes()[0].text, "Please enter a positive integer.");
+}
+
+TEST_F(ConfigureDialog, GroupTitlesSitOnTheirFramesLabelsStayOnOneLineAndTheBorderSizes)
+{
+    // A group box takes its template rectangle; the controls inside lie below its top line.
+    QWidget* addresses = nullptr;
+    for (QWidget* child : m_window->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        if (child->accessibleName() == "IP Addresses") addresses = child;
+    ASSERT_NE(addresses, nullptr);
+    const PixelRect frame = MapDialogRect(PixelRect{57, 143, 235, 102}, m_qt->BaseUnits());
+    EXPECT_EQ(addresses->geometry(), QRect(frame.x, frame.y, frame.width, frame.height));
+    const int topLine = addresses->y() + addresses->fontMetrics().height() / 2;
+    EXPECT_GT(Get<QPushButton>(IDC_APPLY)->y(), topLine);
+    EXPECT_GT(Get<QCheckBox>(IDC_FILTER_ENABLE)->y(), topLine);
+
+    // Every label shows its text on one line, right-aligned ones still ending where they did.
+    for (QLabel* label : m_window->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (label->text().isEmpty()) continue;
+        EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text())) << label->text().toStdString();
+    }
+    QLabel* mask = nullptr;
+    for (QLabel* label : m_window->findChildren<QLabel*>()) mask = label->text() == "Net Mask" ? label : mask;
+    ASSERT_NE(mask, nullptr);
+    const PixelRect maskUnits = MapDialogRect(PixelRect{71, 184, 22, 17}, m_qt->BaseUnits());
+    EXPECT_EQ(mask->geometry().right() + 1, maskUnits.x + maskUnits.width);
+
+    // The sizing border: the dialog grows, its controls keep their places.
+    const QRect done = Get<QPushButton>(IDC_DONE)->geometry();
+    m_window->resize(m_window->width() + 120, m_window->height() + 80);
+    QApplication::processEvents();
+    EXPECT_GE(m_window->size().width(), MapDialogRect(PixelRect{0, 0, 303, 272}, m_qt->BaseUnits()).width + 120);
+    EXPECT_EQ(Get<QPushButton>(IDC_DONE)->geometry(), done);
 }
 
 TEST_F(ConfigureDialog, DoneIsTheOnlyWayOut)

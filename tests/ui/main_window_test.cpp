@@ -3,6 +3,8 @@
 #include "ui/main_window.h"
 
 #include <QApplication>
+#include <QHeaderView>
+#include <QScrollBar>
 #include <QPushButton>
 #include <QSlider>
 #include <QTest>
@@ -195,6 +197,66 @@ TEST_F(MainWindowTest, ATickListsEveryPendingPacketAndTheTreesFollowTheSelection
     EXPECT_TRUE(detailTop.data().toString().startsWith("    8 "));
     detail->expand(detail->model()->index(2, 0, detailTop));
     EXPECT_EQ(SectionStates[PayloadSection - IpHeaderSection], EXPAND_COLLAPSE);
+}
+
+TEST_F(MainWindowTest, ADoubleClickTogglesTreeItemsAndTheListColumnFitsItsWidestLine)
+{
+    MessageBoxRecorder boxes;
+    Start();
+    Widget()->resize(800, 600);
+    QApplication::processEvents();
+    EXPECT_EQ(PacketList()->horizontalScrollBar()->maximum(), 0);  // an empty list does not scroll sideways
+
+    m_window->OnBeginCapture();
+    g_session->m_stopRequested = true;
+    const double until = g_stopwatch.Elapsed() + 5;
+    while (!g_session->m_finished.load() && g_stopwatch.Elapsed() < until) QTest::qWait(5);
+    StorePackets(3);
+    Tick();
+    const int column = PacketList()->header()->sectionSize(0);
+    EXPECT_GE(column, PacketList()->viewport()->width());  // the highlight spans the row
+    const QFontMetrics metrics = PacketList()->fontMetrics();
+    EXPECT_GE(column, PacketList()->indentation() + metrics.horizontalAdvance(QString(SUMMARY_LINE_MAX_LENGTH, 'W')));
+
+    // A double click on a section toggles it, remembered like any expansion.
+    Select(2);
+    QAbstractItemModel* lower = LowerTree()->model();
+    const QModelIndex ip = lower->index(0, 0, lower->index(0, 0));
+    ASSERT_FALSE(LowerTree()->isExpanded(ip));
+    const QPoint at = LowerTree()->visualRect(ip).center();
+    QTest::mouseClick(LowerTree()->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(LowerTree()->viewport(), Qt::LeftButton, {}, at);
+    EXPECT_TRUE(LowerTree()->isExpanded(ip));
+    EXPECT_EQ(SectionStates[0], EXPAND_EXPAND);
+
+    // The packet list's double click opens a detail window and toggles nothing.
+    const int open = DetailWindow::OpenCount();
+    const QModelIndex line = PacketList()->model()->index(2, 0);
+    const QPoint lineAt = PacketList()->visualRect(line).center();
+    QTest::mouseClick(PacketList()->viewport(), Qt::LeftButton, {}, lineAt);
+    QTest::mouseDClick(PacketList()->viewport(), Qt::LeftButton, {}, lineAt);
+    EXPECT_EQ(DetailWindow::OpenCount(), open + 1);
+    EXPECT_FALSE(PacketList()->isExpanded(line));
+}
+
+TEST_F(MainWindowTest, ALostInterfaceIsReportedOnceAtTheNextTick)
+{
+    MessageBoxRecorder boxes;
+    Start();
+    const size_t before = boxes.Boxes().size();  // the start-up box when nothing was bound
+    // As the capture thread leaves it when the bound interface went away.
+    g_session->m_errors.fetch_or(CAPTURE_ERR_INTERFACE_GONE);
+    g_session->m_ready = false;
+    g_session->m_finished.store(true, std::memory_order_release);
+    Tick();
+    ASSERT_EQ(boxes.Boxes().size(), before + 1);
+    EXPECT_EQ(boxes.Boxes().back().text, "The listening interface went away!\r\nPlease configure the listening interface");
+    EXPECT_EQ(boxes.Boxes().back().caption, "ERROR");
+    EXPECT_EQ(boxes.Boxes().back().icon, MessageIcon::Stop);
+    EXPECT_FALSE(Enabled(IDC_BEGIN_CAPTURE));
+    EXPECT_TRUE(Enabled(IDC_CONFIGURE));
+    Tick();
+    EXPECT_EQ(boxes.Boxes().size(), before + 1);  // once per session
 }
 
 TEST_F(MainWindowTest, TheTrackbarSplitsBetweenTwentyAndEightyPercent)

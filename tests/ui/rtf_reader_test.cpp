@@ -176,6 +176,26 @@ TEST(RtfFormatting, ParagraphsTakeTheAlignmentAtTheirEnd)
     EXPECT_FALSE(paragraphs[6].runs[1].bold);
 }
 
+TEST(RtfFormatting, IndentsHoldForTheWholeParagraphUntilPard)
+{
+    const std::vector<RtfParagraph> paragraphs = ReadRtf(
+        "{\\rtf1\\li720\\fi-360\\ri240 (a)\\tab clause\\par next\\par{\\li100 inner\\par}\\pard plain\\par\\li99999999 far\\par"
+        "\\li-99999999\\fi near}");
+    ASSERT_EQ(paragraphs.size(), 6u);
+    EXPECT_EQ(paragraphs[0].indents, (RtfIndents{720, -360, 240}));
+    EXPECT_EQ(paragraphs[1].indents, (RtfIndents{720, -360, 240}));  // carried to the next paragraph
+    EXPECT_EQ(paragraphs[2].indents, (RtfIndents{100, -360, 240}));
+    EXPECT_EQ(paragraphs[3].indents, RtfIndents{});                  // reset by \pard
+    EXPECT_EQ(paragraphs[4].indents.left, RTF_MAX_INDENT_TWIPS);
+    EXPECT_EQ(paragraphs[5].indents, (RtfIndents{-RTF_MAX_INDENT_TWIPS, 0, 0}));
+
+    // The licence's clauses hang: their wrapped lines keep the indent.
+    bool hanging = false;
+    for (const RtfParagraph& p : ReadRtf(Licence()))
+        hanging = hanging || (p.indents.left > 0 && p.indents.first < 0 && ParagraphText(p).starts_with(u"(a)"));
+    EXPECT_TRUE(hanging);
+}
+
 TEST(RtfFormatting, TabLineAndSourceLineEnds)
 {
     EXPECT_EQ(Read("a\\tab b\\line c\r\nd\re\nf\tg"), u"a\tb\u2028cdef\tg\n");

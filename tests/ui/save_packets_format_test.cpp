@@ -24,9 +24,9 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr size_t FILE_HEADER_BYTES = 24;
 constexpr size_t RECORD_HEADER_BYTES = 16;
-// A second and a tenth of a microsecond short of the next one, so that the records' times
-// carry into it.
+// A tenth of a microsecond short of a whole second.
 constexpr int64_t START_NS = 1700000000999999900;
+constexpr int64_t NS_PER_SECOND = 1000000000;
 
 std::string Utf8(const fs::path& path)
 {
@@ -117,7 +117,7 @@ protected:
     {
         const fs::path path = m_folder / fs::path(std::u8string(name.begin(), name.end()));
         std::string error;
-        EXPECT_TRUE(SavePackets(records.data(), static_cast<int32_t>(records.size()), START_NS, Utf8(path), &error))
+        EXPECT_TRUE(SavePackets(records.data(), static_cast<int32_t>(records.size()), Utf8(path), &error))
             << error;
         return path;
     }
@@ -132,10 +132,10 @@ TEST_F(SavedFileLayout, HeaderThenEachRecordsStampLengthsAndBytes)
 {
     const Bytes first = {0x45, 0x00, 0x00, 0x05, 0xAB};
     const Bytes longest = Pattern(static_cast<size_t>(SAVE_SNAPSHOT_LENGTH), 3);
-    // No data at all, a time before the start, the longest record the file takes.
-    const std::vector<PacketRecord> records = {{first.data(), 5, 0.25f},
-                                               {nullptr, 0, 1.5f},
-                                               {longest.data(), SAVE_SNAPSHOT_LENGTH, -2.0f}};
+    // No data at all, an arrival before the one before, the longest record the file takes.
+    const std::vector<PacketRecord> records = {{first.data(), 5, 0.25f, START_NS + 250000000},
+                                               {nullptr, 0, 1.5f, START_NS + 1500000000},
+                                               {longest.data(), SAVE_SNAPSHOT_LENGTH, -2.0f, START_NS - 2 * NS_PER_SECOND}};
     const std::string bytes = Contents(Save(records));
     ASSERT_EQ(bytes.size(), FILE_HEADER_BYTES + 3 * RECORD_HEADER_BYTES + 5 + longest.size());
 
@@ -172,7 +172,8 @@ TEST_F(SavedFileLayout, RecordsSpreadOverSeveralWritesComeOutWholeAndInOrder)
     std::vector<PacketRecord> records;
     for (uint8_t i = 0; i < 40; ++i) data.push_back(Pattern(60000 + i * 97u, i));
     for (size_t i = 0; i < data.size(); ++i)
-        records.push_back({data[i].data(), static_cast<int32_t>(data[i].size()), static_cast<float>(i)});
+        records.push_back({data[i].data(), static_cast<int32_t>(data[i].size()), static_cast<float>(i),
+                           START_NS + static_cast<int64_t>(i) * NS_PER_SECOND});
     const std::vector<Record> saved = Records(Contents(Save(records)));
     ASSERT_EQ(saved.size(), data.size());
     for (size_t i = 0; i < data.size(); ++i) {
@@ -201,7 +202,7 @@ TEST_F(SavedFileTarget, AFolderUnderTheNameIsRefusedBeforeAnyFileIsMade)
     const PacketRecord record{datagram.data(), 40, 0.0f};
     ASSERT_TRUE(fs::create_directory(m_folder / "taken"));
     std::string error;
-    EXPECT_FALSE(SavePackets(&record, 1, START_NS, Utf8(m_folder / "taken"), &error));
+    EXPECT_FALSE(SavePackets(&record, 1, Utf8(m_folder / "taken"), &error));
     EXPECT_EQ(error, "not a regular file (a directory)");
     EXPECT_EQ(Entries(m_folder), std::vector<std::string>{"taken"});
     EXPECT_TRUE(fs::is_directory(m_folder / "taken"));

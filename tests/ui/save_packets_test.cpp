@@ -42,7 +42,7 @@ constexpr uint32_t LINK_TYPE_RAW = 101;
 constexpr size_t FILE_HEADER_BYTES = 24;
 constexpr size_t RECORD_HEADER_BYTES = 16;
 constexpr int64_t NANOSECONDS_PER_SECOND = 1000000000;
-// Close to a whole second, so that most records carry into the next one.
+// Close to a whole second, so that most records' arrival times fall in the next one.
 constexpr int64_t START_NS = 1700000000999999500;
 
 constexpr uint8_t PROTOCOL_ICMP = 1;
@@ -101,12 +101,14 @@ std::vector<Sample> Samples()
             {Udp(5000, 5001, 1400 - 28), 61.0078125f}};
 }
 
-// Records pointing into samples, as a session's index points into its buffer.
+// Records pointing into samples, as a session's index points into its buffer, arriving
+// their time stamps after START_NS.
 std::vector<PacketRecord> Records(const std::vector<Sample>& samples)
 {
     std::vector<PacketRecord> records;
     for (const Sample& s : samples)
-        records.push_back({s.bytes.data(), static_cast<int32_t>(s.bytes.size()), s.timestamp});
+        records.push_back({s.bytes.data(), static_cast<int32_t>(s.bytes.size()), s.timestamp,
+                           START_NS + std::llround(static_cast<double>(s.timestamp) * 1e9)});
     return records;
 }
 
@@ -163,16 +165,10 @@ PcapFile Parse(const std::string& path)
     return file;
 }
 
-// startNs + timestamp to the nearest nanosecond, as the file's seconds and nanoseconds.
-std::pair<int64_t, int64_t> ExpectedStamp(int64_t startNs, float timestamp)
+// An arrival time (at or after 1970) as the file's seconds and nanoseconds.
+std::pair<int64_t, int64_t> ExpectedStamp(int64_t ns)
 {
-    const int64_t ns = startNs + std::llround(static_cast<double>(timestamp) * 1e9);
-    int64_t seconds = ns / NANOSECONDS_PER_SECOND, nanoseconds = ns % NANOSECONDS_PER_SECOND;
-    if (nanoseconds < 0) {
-        nanoseconds += NANOSECONDS_PER_SECOND;
-        --seconds;
-    }
-    return {seconds, nanoseconds};
+    return {ns / NANOSECONDS_PER_SECOND, ns % NANOSECONDS_PER_SECOND};
 }
 
 struct ReadBack {
@@ -299,23 +295,21 @@ protected:
     std::string In(const std::string& name) const { return m_folder + "/" + name; }
 
     // Saves records to name in the folder, which must succeed; returns the path.
-    std::string Save(const std::vector<PacketRecord>& records, const std::string& name = "saved.pcap",
-                     int64_t startNs = START_NS) const
+    std::string Save(const std::vector<PacketRecord>& records, const std::string& name = "saved.pcap") const
     {
         const std::string path = In(name);
         std::string error;
-        EXPECT_TRUE(SavePackets(records.data(), static_cast<int32_t>(records.size()), startNs, path, &error)) << error;
+        EXPECT_TRUE(SavePackets(records.data(), static_cast<int32_t>(records.size()), path, &error)) << error;
         EXPECT_EQ(error, "");
         return path;
     }
 
     // Saving to path must fail with reason; the folder then holds only what it held before.
-    void ExpectFailure(const std::vector<PacketRecord>& records, const std::string& path, const std::string& reason,
-                       int64_t startNs = START_NS) const
+    void ExpectFailure(const std::vector<PacketRecord>& records, const std::string& path, const std::string& reason) const
     {
         const std::vector<std::string> before = Entries(m_folder);
         std::string error;
-        EXPECT_FALSE(SavePackets(records.data(), static_cast<int32_t>(records.size()), startNs, path, &error)) << path;
+        EXPECT_FALSE(SavePackets(records.data(), static_cast<int32_t>(records.size()), path, &error)) << path;
         EXPECT_EQ(error, reason) << path;
         EXPECT_EQ(Entries(m_folder), before) << path;
     }
@@ -401,7 +395,7 @@ TEST_F(SavePacketsRoundTrip, TsharkReadsTheSameBytesLengthsAndNanosecondTimes)
     EXPECT_EQ(pclose(pipe), 0) << Contents(errors);
     ASSERT_EQ(lines.size(), samples.size()) << Contents(errors);
     for (size_t i = 0; i < samples.size(); ++i) {
-        const auto [seconds, nanoseconds] = ExpectedStamp(START_NS, samples[i].timestamp);
+        const auto [seconds, nanoseconds] = ExpectedStamp(records[i].arrivalNs);
         char time[32];
         std::snprintf(time, sizeof time, "%lld.%09lld", static_cast<long long>(seconds),
                       static_cast<long long>(nanoseconds));
@@ -424,24 +418,27 @@ TEST_F(SavePacketsRoundTrip, NoPacketsWriteAnEmptyCapture)
     EXPECT_EQ(back.outcome.datagrams, 0);
 }
 
-TEST_F(SavePacketsFormat, RecordsAreStampedFromTheWallClockStartAndWrittenWhole)
+// The stamps are the arrival times, whatever the time stamps shown.
+TEST_F(SavePacketsFormat, RecordsAreStampedWithTheirArrivalTimesAndWrittenWhole)
 {
     std::vector<Sample> samples = Samples();
     samples.push_back({Udp(7, 9, 65535 - 28), 100.5f});  // the longest datagram there is
-    const std::vector<PacketRecord> records = Records(samples);
-    // The start's fraction near a whole second; a start before 1970 that the times bring past it.
-    for (const int64_t start : {START_NS, int64_t{0}, -int64_t{250000000}}) {
-        SCOPED_TRACE("start " + std::to_string(start));
-        const PcapFile file = Parse(Save(records, "stamps.pcap", start));
-        ASSERT_EQ(file.records.size(), records.size());
-        for (size_t i = 0; i < records.size(); ++i) {
-            const auto [seconds, nanoseconds] = ExpectedStamp(start, records[i].timestamp);
-            EXPECT_EQ(file.records[i].seconds, seconds) << i;
-            EXPECT_EQ(file.records[i].nanoseconds, nanoseconds) << i;
-            EXPECT_EQ(file.records[i].captured, samples[i].bytes.size()) << i;
-            EXPECT_EQ(file.records[i].length, samples[i].bytes.size()) << i;
-            EXPECT_EQ(file.records[i].bytes, samples[i].bytes) << i;
-        }
+    std::vector<PacketRecord> records = Records(samples);
+    // 1970 itself, a nanosecond short of a second, nanoseconds no float of seconds holds,
+    // the last time the file can hold, and times that go back.
+    const int64_t arrivals[] = {0, 999999999, START_NS + 1, START_NS + 3000 * NANOSECONDS_PER_SECOND + 123457,
+                                int64_t{0xFFFFFFFF} * NANOSECONDS_PER_SECOND + 999999999, START_NS - 7, 1};
+    ASSERT_EQ(std::size(arrivals), records.size());
+    for (size_t i = 0; i < records.size(); ++i) records[i].arrivalNs = arrivals[i];
+    const PcapFile file = Parse(Save(records, "stamps.pcap"));
+    ASSERT_EQ(file.records.size(), records.size());
+    for (size_t i = 0; i < records.size(); ++i) {
+        const auto [seconds, nanoseconds] = ExpectedStamp(arrivals[i]);
+        EXPECT_EQ(file.records[i].seconds, seconds) << i;
+        EXPECT_EQ(file.records[i].nanoseconds, nanoseconds) << i;
+        EXPECT_EQ(file.records[i].captured, samples[i].bytes.size()) << i;
+        EXPECT_EQ(file.records[i].length, samples[i].bytes.size()) << i;
+        EXPECT_EQ(file.records[i].bytes, samples[i].bytes) << i;
     }
 }
 
@@ -450,27 +447,20 @@ TEST_F(SavePacketsFormat, TimesAndLengthsTheFileCannotHoldAreRefusedBeforeAnyFil
     const std::vector<Sample> samples = Samples();
     const std::string path = In("refused.pcap");
     std::vector<PacketRecord> records = Records(samples);
-    // Before 1970, and past the 32-bit seconds, each by a tenth of a second.
-    const int64_t lastSecond = int64_t{0xFFFFFFFF} * NANOSECONDS_PER_SECOND;
-    ExpectFailure(records, path, "the time of packet 0 cannot be stored in a pcap file", -int64_t{400000000});
-    ExpectFailure(records, path, "the time of packet 0 cannot be stored in a pcap file", lastSecond + 800000000);
-    // The last second that fits is taken.
-    const PcapFile last = Parse(Save({records[0]}, "last.pcap", lastSecond));
-    ASSERT_EQ(last.records.size(), 1u);
-    EXPECT_EQ(last.records[0].seconds, 0xFFFFFFFFu);
-    std::filesystem::remove(In("last.pcap"));
-    records[2].timestamp = NAN;
+    // Before 1970, and past the 32-bit seconds, each by a nanosecond.
+    const int64_t pastLast = (int64_t{0xFFFFFFFF} + 1) * NANOSECONDS_PER_SECOND;
+    records[2].arrivalNs = -1;
     ExpectFailure(records, path, "the time of packet 2 cannot be stored in a pcap file");
-    records[2].timestamp = 1e30f;
+    records[2].arrivalNs = pastLast;
     ExpectFailure(records, path, "the time of packet 2 cannot be stored in a pcap file");
 
     records = Records(samples);
     const Bytes huge(static_cast<size_t>(SAVE_SNAPSHOT_LENGTH) + 1, 0x45);
-    records[3] = {huge.data(), static_cast<int32_t>(huge.size()), 3.0f};
+    records[3] = {huge.data(), static_cast<int32_t>(huge.size()), 3.0f, START_NS};
     ExpectFailure(records, path, "packet 3 has an invalid length " + std::to_string(huge.size()));
     records[3].length = -1;
     ExpectFailure(records, path, "packet 3 has an invalid length -1");
-    EXPECT_FALSE(SavePackets(records.data(), -1, START_NS, path, nullptr));
+    EXPECT_FALSE(SavePackets(records.data(), -1, path, nullptr));
     EXPECT_FALSE(Exists(path));
 }
 
@@ -494,8 +484,7 @@ TEST_F(SavePacketsFailure, AFolderWithoutWritePermissionFailsWithItsReason)
     const std::vector<Sample> samples = Samples();
     const std::vector<PacketRecord> records = Records(samples);
     std::string error;
-    EXPECT_FALSE(SavePackets(records.data(), static_cast<int32_t>(records.size()), START_NS, locked + "/saved.pcap",
-                             &error));
+    EXPECT_FALSE(SavePackets(records.data(), static_cast<int32_t>(records.size()), locked + "/saved.pcap", &error));
     EXPECT_EQ(error, std::strerror(EACCES));
     EXPECT_TRUE(Entries(locked).empty());
 }

@@ -8,7 +8,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontMetrics>
-#include <QGroupBox>
+#include <QFocusEvent>
+#include <QPainter>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -26,6 +27,7 @@
 #include <QTimer>
 #include <QTreeView>
 
+#include "decode/summary.h"
 #include "ui/qt/fonts.h"
 #include "ui/qt/ip_address_control.h"
 #include "ui/qt/packet_list_model.h"
@@ -49,6 +51,37 @@ QString PlainText(const char* text)
     return s;
 }
 
+// A group box as dialogs draw one: the frame's top line runs through the middle of the
+// title, so the template's rectangle is the frame's outer rectangle, title included.
+class GroupFrame final : public QWidget {
+public:
+    GroupFrame(const QString& title, QWidget* parent) : QWidget(parent), m_title(title)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        const QFontMetrics metrics(font());
+        // An etched line: a shadow line with a light one beside it.
+        const QRect frame = rect().adjusted(0, metrics.height() / 2, -2, -2);
+        painter.setPen(palette().color(QPalette::Light));
+        painter.drawRect(frame.translated(1, 1));
+        painter.setPen(palette().color(QPalette::Mid));
+        painter.drawRect(frame);
+        const int inset = metrics.averageCharWidth();
+        const QRect title(inset, 0, metrics.horizontalAdvance(m_title) + inset / 2 * 2, metrics.height());
+        painter.fillRect(title, palette().window());
+        painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+        painter.drawText(title.adjusted(inset / 2, 0, 0, 0), Qt::AlignLeft | Qt::AlignTop, m_title);
+    }
+
+private:
+    QString m_title;
+};
+
 QWidget* CreateControl(const ControlTemplate& c, QWidget* parent)
 {
     const QString text = c.text ? QString::fromLatin1(c.text) : QString();
@@ -64,7 +97,7 @@ QWidget* CreateControl(const ControlTemplate& c, QWidget* parent)
         label->setWordWrap(true);
         return label;
     }
-    case ControlKind::GroupBox: return new QGroupBox(text, parent);
+    case ControlKind::GroupBox: return new GroupFrame(text, parent);
     case ControlKind::Button:
     case ControlKind::DefaultButton: {
         auto* button = new QPushButton(text, parent);
@@ -89,8 +122,10 @@ QWidget* CreateControl(const ControlTemplate& c, QWidget* parent)
     }
     case ControlKind::TreeView:
     case ControlKind::PacketList: {
-        auto* tree = new QTreeView(parent);
-        ConfigureTreeView(tree);
+        auto* tree = new LinedTreeView(parent);
+        // Trees toggle an item on a double click; the packet list's is the dialog's alone.
+        ConfigureTreeView(tree, c.kind == ControlKind::TreeView);
+        tree->SetFullRowSelect(c.style & STYLE_FULL_ROW_SELECT);
         return tree;
     }
     case ControlKind::IpAddress: return new IpAddressControl(parent);
@@ -105,7 +140,7 @@ QWidget* CreateControl(const ControlTemplate& c, QWidget* parent)
     case ControlKind::RichEdit: return CreateRichEdit(parent);
     case ControlKind::Icon: {
         auto* icon = new QLabel(parent);
-        icon->setPixmap(ProgramIcon().pixmap(32, 32));
+        icon->setPixmap(ProgramIcon().pixmap(QSize(32, 32), parent->devicePixelRatioF()));  // sharp at any scale
         icon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         return icon;
     }
@@ -113,19 +148,39 @@ QWidget* CreateControl(const ControlTemplate& c, QWidget* parent)
     return new QWidget(parent);
 }
 
-// Tells when the keyboard focus leaves a control.
-class FocusWatcher final : public QObject {
+// Calls back when its watched object receives an event of one type. A focus leaving for a
+// popup (such as a field's own context menu) does not count: it comes back at once.
+class EventHook final : public QObject {
 public:
-    FocusWatcher(QObject* parent, std::function<void()> onFocusOut) : QObject(parent), m_onFocusOut(std::move(onFocusOut)) {}
+    EventHook(QObject* parent, QEvent::Type type, std::function<void()> onEvent)
+        : QObject(parent), m_type(type), m_onEvent(std::move(onEvent))
+    {
+    }
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (event->type() == QEvent::FocusOut) m_onFocusOut();
+        const bool popup = event->type() == QEvent::FocusOut &&
+                           static_cast<QFocusEvent*>(event)->reason() == Qt::PopupFocusReason;
+        if (event->type() == m_type && !popup) m_onEvent();
         return QObject::eventFilter(watched, event);
     }
 
 private:
-    std::function<void()> m_onFocusOut;
+    QEvent::Type m_type;
+    std::function<void()> m_onEvent;
 };
+
+// A label whose text is wider than its template (this font runs wider than the template's)
+// grows away from its aligned edge to keep the text on one line.
+void FitOnOneLine(QLabel* label, ControlKind kind, QRect* place)
+{
+    const int needed = label->fontMetrics().horizontalAdvance(label->text()) + 1;
+    const int grow = needed - place->width();
+    if (grow <= 0) return;
+    label->setWordWrap(false);
+    if (kind == ControlKind::LabelRight) place->setLeft(place->left() - grow);
+    else if (kind == ControlKind::LabelCentred) place->adjust(-grow / 2, 0, grow - grow / 2, 0);
+    else place->setRight(place->right() + grow);
+}
 
 Qt::WindowFlags FlagsOf(DialogFrame frame)
 {
@@ -251,6 +306,7 @@ QtDialog::QtDialog(const DialogTemplate& t, DialogHandler& handler, QtDialog* ow
         QRect geometry(place.x, place.y, place.width, place.height);
         // A drop-down list's template height includes its open list; closed it is one line.
         if (c.kind == ControlKind::DropDown) geometry.setHeight(control->sizeHint().height());
+        if (auto* label = qobject_cast<QLabel*>(control); label && c.kind != ControlKind::Icon) FitOnOneLine(label, c.kind, &geometry);
         control->setGeometry(geometry);
         control->setProperty(CONTROL_ID_PROPERTY, c.id);
         if (c.id != NO_ID) {
@@ -296,7 +352,7 @@ void QtDialog::Connect(QWidget* control, const ControlTemplate& c)
             if (Live()) m_handler.OnCommand(id);
         });
     } else if (auto* edit = qobject_cast<QLineEdit*>(control)) {
-        edit->installEventFilter(new FocusWatcher(edit, [this, id] {
+        edit->installEventFilter(new EventHook(edit, QEvent::FocusOut, [this, id] {
             if (Live()) m_handler.OnKillFocus(id);
         }));
     } else if (auto* slider = qobject_cast<QSlider*>(control)) {
@@ -308,9 +364,10 @@ void QtDialog::Connect(QWidget* control, const ControlTemplate& c)
             auto* model = new PacketListModel(view);
             view->setModel(model);
             m_lists[id] = model;
-            // Thousands of lines: no per-line width measuring; a fixed width holds the longest line.
+            // Thousands of lines: no per-line width measuring. The one column spans the view, or
+            // the widest line the summary format gives once there are lines.
             view->header()->setSectionResizeMode(QHeaderView::Fixed);
-            view->header()->resizeSection(0, view->fontMetrics().horizontalAdvance(QString(128, QLatin1Char('0'))));
+            view->viewport()->installEventFilter(new EventHook(view, QEvent::Resize, [this, id] { SizeListColumn(id); }));
         } else {
             auto* model = new DetailTreeModel(view);
             view->setModel(model);
@@ -578,14 +635,29 @@ std::string QtDialog::SelectedItemText(int id) const
     return current.isValid() ? FromLatin1(current.data().toString()) : std::string();
 }
 
-void QtDialog::ClearList(int id) { m_lists.at(id)->Clear(); }
+void QtDialog::SizeListColumn(int id)
+{
+    auto* view = ControlAs<QTreeView>(id);
+    const int lines = view->fontMetrics().horizontalAdvance(QString(SUMMARY_LINE_MAX_LENGTH, QLatin1Char('W'))) +
+                      view->indentation() + 2 * view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 4;
+    const int shown = view->viewport()->width();
+    view->header()->resizeSection(0, m_lists.at(id)->rowCount() == 0 ? shown : qMax(shown, lines));
+}
+
+void QtDialog::ClearList(int id)
+{
+    m_lists.at(id)->Clear();
+    SizeListColumn(id);
+}
 
 SummaryTarget& QtDialog::ListTarget(int id) { return m_lists.at(id)->Lines(); }
 
 bool QtDialog::CommitList(int id)
 {
     PacketListModel* model = m_lists.at(id);
+    const bool wasEmpty = model->rowCount() == 0;
     if (!model->Commit()) return false;
+    if (wasEmpty) SizeListColumn(id);
     ControlAs<QTreeView>(id)->scrollTo(model->index(model->rowCount() - 1));
     return true;
 }

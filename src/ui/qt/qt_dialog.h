@@ -85,6 +85,7 @@ private:
 
     void Connect(QWidget* control, const ControlTemplate& c);
     void ApplyMinimumFrameSize();
+    void SizeListColumn(int id);
     // Whether the handler may hear of events yet (not while the window is being built).
     bool Live() const { return m_live; }
 

@@ -24,8 +24,9 @@ QIcon ProgramIcon()
     static const QIcon icon = [] {
         EnsureResources();
         QIcon loaded;
-        loaded.addFile(QStringLiteral(":/kestrine/icon-32.png"), QSize(32, 32));
-        loaded.addFile(QStringLiteral(":/kestrine/icon-16.png"), QSize(16, 16));
+        // The drawn 16 and 32 px images, and larger ones for screens at twice the density.
+        for (const int size : {16, 32, 48, 64})
+            loaded.addFile(QStringLiteral(":/kestrine/icon-%1.png").arg(size), QSize(size, size));
         return loaded;
     }();
     return icon;

@@ -6,7 +6,7 @@
 
 namespace kestrine {
 
-// The icon at 32 × 32 and 16 × 16: the window icon, shown twice in the About box.
+// The icon at 16, 32, 48 and 64 pixels: the window icon, shown twice in the About box.
 QIcon ProgramIcon();
 // The licence document (RTF); empty when the resource is missing.
 QByteArray LicenceResource();

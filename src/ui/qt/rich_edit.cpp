@@ -11,6 +11,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
+#include <QTextOption>
 
 #include <string_view>
 
@@ -19,7 +20,8 @@
 namespace kestrine {
 namespace {
 
-void FillDocument(QTextDocument* document, const std::vector<RtfParagraph>& paragraphs)
+// Indents are in twips; the document lays out in pixels of the edit's screen.
+void FillDocument(QTextDocument* document, const std::vector<RtfParagraph>& paragraphs, double pixelsPerTwip)
 {
     document->clear();
     QTextCursor cursor(document);
@@ -27,6 +29,14 @@ void FillDocument(QTextDocument* document, const std::vector<RtfParagraph>& para
     for (const RtfParagraph& paragraph : paragraphs) {
         QTextBlockFormat block;
         block.setAlignment(paragraph.centred ? Qt::AlignHCenter : Qt::AlignLeft);
+        // Left and right indents hold for every line; the first line moves by its own
+        // indent (a hanging one when negative), and a tab there reaches the left indent
+        // (tab positions count from the left indent).
+        const double left = paragraph.indents.left * pixelsPerTwip;
+        block.setLeftMargin(left);
+        block.setRightMargin(paragraph.indents.right * pixelsPerTwip);
+        block.setTextIndent(paragraph.indents.first * pixelsPerTwip);
+        if (paragraph.indents.first < 0 && left > 0) block.setTabPositions({QTextOption::Tab(0, QTextOption::LeftTab)});
         if (first) {
             cursor.setBlockFormat(block);  // the empty document's one block
             first = false;
@@ -65,7 +75,7 @@ void SetRichEditText(QTextEdit* edit, const QByteArray& text)
     edit->setCurrentCharFormat(QTextCharFormat());  // no formatting carried over from the old text
     const std::string_view bytes(text.constData(), static_cast<size_t>(text.size()));
     if (IsRtf(bytes)) {
-        FillDocument(edit->document(), ReadRtf(bytes));
+        FillDocument(edit->document(), ReadRtf(bytes), edit->logicalDpiX() / 1440.0);
     } else {
         edit->setPlainText(QString::fromUtf8(text));
     }

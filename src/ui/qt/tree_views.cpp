@@ -2,12 +2,65 @@
 #include "ui/qt/tree_views.h"
 
 #include <QHeaderView>
+#include <QPainter>
 
 #include "decode/section_states.h"
 
 namespace kestrine {
 
-void ConfigureTreeView(QTreeView* view)
+namespace {
+
+bool HasNextSibling(const QModelIndex& index)
+{
+    return index.isValid() && index.model()->rowCount(index.parent()) > index.row() + 1;
+}
+
+}  // namespace
+
+void LinedTreeView::drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const
+{
+    // One column of indentation per level; the item's own column holds its box and the
+    // elbow, each ancestor's column a straight line while that ancestor has siblings below.
+    int depth = 0;
+    for (QModelIndex up = index.parent(); up.isValid(); up = up.parent()) ++depth;
+    const int column = depth + (rootIsDecorated() ? 1 : 0) - 1;
+    if (column < 0) return;
+    const int step = indentation();
+    const int middleY = rect.top() + rect.height() / 2;
+    const auto centreX = [&](int level) { return rect.left() + level * step + step / 2; };
+
+    painter->save();
+    QPen dotted(palette().color(QPalette::Dark), 1, Qt::DotLine);
+    painter->setPen(dotted);
+    const int x = centreX(column);
+    const bool first = index.row() == 0 && !index.parent().isValid();  // no line above the first root
+    painter->drawLine(x, first ? middleY : rect.top(), x, HasNextSibling(index) ? rect.bottom() : middleY);
+    painter->drawLine(x, middleY, rect.left() + (column + 1) * step - 2, middleY);
+    QModelIndex ancestor = index.parent();
+    for (int level = column - 1; level >= 0 && ancestor.isValid(); --level, ancestor = ancestor.parent())
+        if (HasNextSibling(ancestor)) painter->drawLine(centreX(level), rect.top(), centreX(level), rect.bottom());
+
+    if (model()->hasChildren(index)) {
+        const int half = 4;
+        const QRect box(x - half, middleY - half, 2 * half, 2 * half);
+        painter->setPen(QPen(palette().color(QPalette::Dark), 1));
+        painter->fillRect(box, palette().base());
+        painter->drawRect(box);
+        painter->setPen(QPen(palette().color(QPalette::Text), 1));
+        painter->drawLine(box.left() + 2, middleY, box.right() - 2, middleY);
+        if (!isExpanded(index)) painter->drawLine(x, box.top() + 2, x, box.bottom() - 2);
+    }
+    painter->restore();
+}
+
+void LinedTreeView::drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    if (m_fullRow && selectionModel()->isSelected(index))
+        painter->fillRect(QRect(0, option.rect.top(), viewport()->width(), option.rect.height()), palette().highlight());
+    QTreeView::drawRow(painter, option, index);
+}
+
+void ConfigureTreeView(QTreeView* view, bool expandsOnDoubleClick)
 {
     view->setHeaderHidden(true);
     view->setRootIsDecorated(true);  // expand buttons and lines at the root
@@ -17,7 +70,7 @@ void ConfigureTreeView(QTreeView* view)
     view->setSelectionMode(QAbstractItemView::SingleSelection);
     view->setMouseTracking(true);  // track-select: the item under the pointer is highlighted
     view->setAttribute(Qt::WA_Hover);
-    view->setExpandsOnDoubleClick(false);  // a double click is the dialog's own command
+    view->setExpandsOnDoubleClick(expandsOnDoubleClick);
     view->setUniformRowHeights(true);
     view->setTextElideMode(Qt::ElideNone);
     view->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);

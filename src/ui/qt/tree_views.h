@@ -1,4 +1,5 @@
-// Tree views as the dialogs use them: expand buttons, lines at the root, track-select, and
+// Tree views as the dialogs use them: expand buttons, connecting lines and lines at the root
+// drawn as the platform's dialogs draw them, track-select, optional full-row selection, and
 // a model over a DetailTree (nothing copied into widget items).
 #pragma once
 
@@ -14,7 +15,25 @@ namespace kestrine {
 // The role of an item's 32-bit data value: a section tag, or 0.
 inline constexpr int ITEM_DATA_ROLE = Qt::UserRole;
 
-void ConfigureTreeView(QTreeView* view);
+// A tree view that draws dotted connecting lines between siblings and from parents to
+// children, with a boxed plus or minus on items that have children.
+class LinedTreeView : public QTreeView {
+public:
+    explicit LinedTreeView(QWidget* parent = nullptr) : QTreeView(parent) {}
+    // The selection highlight spans the whole row, indentation included.
+    void SetFullRowSelect(bool on) { m_fullRow = on; }
+
+protected:
+    void drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const override;
+    void drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+private:
+    bool m_fullRow = false;
+};
+
+// Sets up a tree: expand buttons, lines at the root, track-select, and whether a double
+// click toggles an item (trees) or is left to the dialog alone (the packet list).
+void ConfigureTreeView(QTreeView* view, bool expandsOnDoubleClick);
 
 // Shows a DetailTree. The owner fills Tree() between BeginRebuild and EndRebuild; texts
 // are 8-bit and shown as Latin-1.

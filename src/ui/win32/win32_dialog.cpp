@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "decode/summary.h"
 #include "ui/resource_ids.h"
 #include "ui/rtf_reader.h"
 
@@ -23,8 +24,8 @@ constexpr WORD BUTTON_CLASS = 0x0080;
 constexpr WORD EDIT_CLASS = 0x0081;
 constexpr WORD STATIC_CLASS = 0x0082;
 constexpr WORD COMBOBOX_CLASS = 0x0085;
-// The packet list's one column holds this many characters of the dialog font.
-constexpr int PACKET_LIST_COLUMN_CHARACTERS = 128;
+// Room beside a list line's text: the item's margins on both sides.
+constexpr int LIST_TEXT_MARGINS = 12;
 
 // Every dialog object alive, to find the one a message of the modal loop belongs to.
 std::vector<Win32Dialog*> g_dialogs;
@@ -252,17 +253,10 @@ void Win32Dialog::FinishCreation(const DialogTemplate& t)
         case ControlKind::PacketList: {
             m_lists[c.id];
             ListView_SetExtendedListViewStyle(control, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
-            // The longest summary line in the list's own (fixed-pitch) font.
-            HDC dc = GetDC(control);
-            const HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));
-            TEXTMETRICW metrics{};
-            GetTextMetricsW(dc, &metrics);
-            SelectObject(dc, old);
-            ReleaseDC(control, dc);
             LVCOLUMNW column{};
             column.mask = LVCF_WIDTH;
-            column.cx = PACKET_LIST_COLUMN_CHARACTERS * metrics.tmAveCharWidth + 8;
             ListView_InsertColumn(control, 0, &column);
+            SizeListColumn(c.id);
             break;
         }
         default: break;
@@ -666,9 +660,10 @@ void Win32Dialog::SetRichText(int id, std::string_view document)
 
 void Win32Dialog::MoveControl(int id, const PixelRect& place)
 {
-    if (HWND control = Control(id))
-        SetWindowPos(control, HWND_TOP, place.x, place.y, std::max(place.width, 0), std::max(place.height, 0),
-                     SWP_NOACTIVATE);
+    HWND control = Control(id);
+    if (!control) return;
+    SetWindowPos(control, HWND_TOP, place.x, place.y, std::max(place.width, 0), std::max(place.height, 0), SWP_NOACTIVATE);
+    if (m_lists.count(id)) SizeListColumn(id);
 }
 
 DetailTree& Win32Dialog::BeginTree(int id)
@@ -745,7 +740,29 @@ void Win32Dialog::ClearList(int id)
         m_quiet = true;
         ListView_SetItemCountEx(control, 0, 0);
         m_quiet = quiet;
+        SizeListColumn(id);
     }
+}
+
+void Win32Dialog::SizeListColumn(int id)
+{
+    // The one column spans the view, or the widest line the summary format gives once there
+    // are lines (the font is fixed-pitch: every character has the average width).
+    HWND control = Control(id);
+    if (!control) return;
+    RECT client;
+    GetClientRect(control, &client);
+    int width = client.right;
+    if (m_lists[id].shown > 0) {
+        HDC dc = GetDC(control);
+        const HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));
+        TEXTMETRICW metrics{};
+        GetTextMetricsW(dc, &metrics);
+        SelectObject(dc, old);
+        ReleaseDC(control, dc);
+        width = std::max<int>(width, SUMMARY_LINE_MAX_LENGTH * metrics.tmAveCharWidth + LIST_TEXT_MARGINS);
+    }
+    ListView_SetColumnWidth(control, 0, width);
 }
 
 SummaryTarget& Win32Dialog::ListTarget(int id) { return m_lists[id].lines; }
@@ -755,7 +772,9 @@ bool Win32Dialog::CommitList(int id)
     PacketList& list = m_lists[id];
     const size_t size = list.lines.Size();
     if (size == list.shown) return false;
+    const bool wasEmpty = list.shown == 0;
     list.shown = size;
+    if (wasEmpty) SizeListColumn(id);
     if (HWND control = Control(id)) {
         ListView_SetItemCountEx(control, static_cast<int>(size), LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
         ListView_EnsureVisible(control, static_cast<int>(size) - 1, FALSE);

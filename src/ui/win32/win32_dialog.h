@@ -82,6 +82,7 @@ private:
     void ShowContextMenu(HWND control, int x, int y);
     void FinishCreation(const DialogTemplate& dialogTemplate);
     void EnsureFixedPitchFont();
+    void SizeListColumn(int id);
     bool Live() const { return m_live && !m_quiet; }
 
     HWND m_hwnd = nullptr;

@@ -222,11 +222,24 @@ TEST_F(Win32Windows, TheButtonsFollowACaptureThroughTheTimerAndTheListGrowsPerTi
     ASSERT_TRUE(PumpUntil([&] { return Enabled(IDC_BEGIN_CAPTURE); }, 1000));
     EXPECT_EQ(SendMessageW(m_main->Control(IDC_SPLIT), TBM_GETPOS, 0, 0), 50);
 
+    // An empty list's column spans the view: nothing to scroll sideways.
+    RECT view;
+    GetClientRect(List(), &view);
+    EXPECT_LE(ListView_GetColumnWidth(List(), 0), view.right);
+
     Click(IDC_BEGIN_CAPTURE);
     EXPECT_FALSE(Enabled(IDC_BEGIN_CAPTURE));
     EXPECT_TRUE(Enabled(IDC_ABORT_CAPTURE));
     EXPECT_FALSE(Enabled(IDC_CONFIGURE));
     ASSERT_EQ(ListView_GetItemCount(List()), 1);
+    // With lines it holds the widest line the summary format gives.
+    HDC dc = GetDC(List());
+    const HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(List(), WM_GETFONT, 0, 0)));
+    SIZE widest{};
+    GetTextExtentPoint32W(dc, std::wstring(SUMMARY_LINE_MAX_LENGTH, L'W').c_str(), SUMMARY_LINE_MAX_LENGTH, &widest);
+    SelectObject(dc, old);
+    ReleaseDC(List(), dc);
+    EXPECT_GE(ListView_GetColumnWidth(List(), 0), widest.cx);
     EXPECT_EQ(ListLine(List(), 0), SUMMARY_COLUMN_HEADER);
 
     constexpr int PACKETS = 500;

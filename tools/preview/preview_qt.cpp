@@ -1,7 +1,7 @@
 // kestrine-preview about|configure|main on Qt: one window by itself, for looking at it.
 #include <QApplication>
 
-#include "ui/preview.h"
+#include "preview/preview.h"
 #include "ui/qt/qt_dialog.h"
 #include "ui/qt/resources.h"
 

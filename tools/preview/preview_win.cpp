@@ -4,7 +4,7 @@
 #include <commctrl.h>
 #include <cstdlib>
 
-#include "ui/preview.h"
+#include "preview/preview.h"
 #include "ui/win32/win32_dialog.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)

@@ -1,5 +1,5 @@
 // The windows with sample packets, for looking at them.
-#include "ui/preview.h"
+#include "preview/preview.h"
 
 #include <algorithm>
 #include <cstring>
