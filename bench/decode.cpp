@@ -6,13 +6,14 @@
 //   decode --write-pcap FILE [N]    write N packets (default 8096) of the set as a raw-IP
 //                                   capture file, for comparing with other decoders
 #include <benchmark/benchmark.h>
-#include <pcap/pcap.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "capture_file/save_packets.h"
 #include "decode/detail_tree.h"
 #include "decode/packet_detail.h"
 #include "decode/summary.h"
@@ -115,20 +116,16 @@ BENCHMARK(FullCaptureSummaries)->Unit(benchmark::kMillisecond);
 
 int WritePcap(const char* path, int count)
 {
-    pcap_t* dead = pcap_open_dead(DLT_RAW, 65535);
-    pcap_dumper_t* dumper = pcap_dump_open(dead, path);
-    if (!dumper) return 1;
+    std::vector<PacketRecord> records;
     for (int i = 0; i < count; ++i) {
         const auto& p = Set()[static_cast<size_t>(i) % Set().size()];
-        pcap_pkthdr header{};
-        header.ts.tv_sec = 1000 + i / 1000;
-        header.ts.tv_usec = (i % 1000) * 1000;
-        header.caplen = header.len = static_cast<bpf_u_int32>(p.size());
-        pcap_dump(reinterpret_cast<u_char*>(dumper), &header, p.data());
+        records.push_back(PacketRecord{p.data(), static_cast<int32_t>(p.size()), 0.0f,
+                                       1000000000000LL + static_cast<int64_t>(i) * 1000000});  // 1 ms apart
     }
-    pcap_dump_close(dumper);
-    pcap_close(dead);
-    return 0;
+    std::string error;
+    if (SavePackets(records.data(), count, path, &error)) return 0;
+    std::fprintf(stderr, "decode: %s: %s\n", path, error.c_str());
+    return 1;
 }
 
 }  // namespace

@@ -70,7 +70,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${KESTRINE_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# The shared-library scan adds Qt 6 and libpcap to these.
+# The shared-library scan adds Qt 6 and the C++ run-time to these.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 if(KESTRINE_PACKAGE_GUI)
   # postinst: the group kestrine, root:kestrine 0750 and cap_net_raw on /usr/bin/kestrine.

@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++                     # build
   libgtest-dev libgmock-dev libbenchmark-dev # tests and benchmarks
-  libpcap-dev                               # offline dump tool and capture-file tests
+  libpcap-dev                               # tests: the capture-file reader checked against libpcap
   tshark                                    # a second reader of saved captures in tests
   clang libclang-rt-14-dev                  # fuzzing target
   iproute2 tcpdump                          # network namespaces in tests; benchmark peer

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "capture_file.h"
+#include "capture_file/capture_file.h"
 #include "decode/detail_tree.h"
 #include "decode/packet_detail.h"
 #include "decode/summary.h"

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "capture_file.h"
+#include "capture_file/capture_file.h"
 
 namespace {
 

@@ -34,10 +34,13 @@ std::vector<NodeId> DetailTree::Children(NodeId node) const
 
 void DetailTree::Render(std::string& out) const
 {
+    for (NodeId top = FirstChild(NO_NODE); top != NO_NODE; top = NextSibling(top)) RenderSubtree(top, out);
+}
+
+void DetailTree::RenderSubtree(NodeId root, std::string& out) const
+{
     // Iterative, since a deeply nested packet must not exhaust the stack.
-    std::vector<std::pair<NodeId, int>> stack;
-    std::vector<NodeId> tops = Children(NO_NODE);
-    for (auto it = tops.rbegin(); it != tops.rend(); ++it) stack.emplace_back(*it, 0);
+    std::vector<std::pair<NodeId, int>> stack{{root, 0}};
     std::vector<NodeId> children;
     while (!stack.empty()) {
         const auto [node, depth] = stack.back();

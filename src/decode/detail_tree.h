@@ -59,6 +59,8 @@ public:
 
     // Appends every node, depth first, as two blanks per level, its text and "\n".
     void Render(std::string& out) const;
+    // The same for one node and everything beneath it, the node itself at no indent.
+    void RenderSubtree(NodeId root, std::string& out) const;
 
 private:
     struct Node {

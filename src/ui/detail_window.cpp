@@ -6,6 +6,7 @@
 
 #include "decode/packet_detail.h"
 #include "decode/summary.h"
+#include "ui/clipboard_text.h"
 
 namespace kestrine {
 
@@ -59,6 +60,7 @@ DetailWindow::DetailWindow(Dialog* owner) : m_dialog(Windows().NewDialog(DETAIL_
     ++g_openDetailWindows;
     m_dialog->SetProgramIcon();
     m_dialog->SetMinimumFrameSize(DETAIL_MIN_WIDTH, DETAIL_MIN_HEIGHT);
+    m_dialog->AddContextCommand(DETAIL_TREE_ID, ContextCommand{COPY_DETAIL_WINDOW_COMMAND, "&Copy", Ctrl('C')});
 }
 
 DetailWindow::~DetailWindow() { --g_openDetailWindows; }
@@ -69,6 +71,18 @@ int DetailWindow::OpenCount() { return g_openDetailWindows; }
 void DetailWindow::OnOK() { m_dialog->Destroy(); }
 
 void DetailWindow::OnCancel() { m_dialog->Destroy(); }
+
+void DetailWindow::OnCommand(int id)
+{
+    if (id != COPY_DETAIL_WINDOW_COMMAND) return;
+    const NodeId node = m_dialog->SelectedTreeNode(DETAIL_TREE_ID);
+    if (node != NO_NODE) Windows().SetClipboardText(CopiedSubtree(m_dialog->ShownTree(DETAIL_TREE_ID), node));
+}
+
+bool DetailWindow::IsCommandEnabled(int command)
+{
+    return command != COPY_DETAIL_WINDOW_COMMAND || m_dialog->SelectedTreeNode(DETAIL_TREE_ID) != NO_NODE;
+}
 
 void DetailWindow::OnSize(uint32_t, int width, int height)
 {

@@ -15,6 +15,7 @@ inline constexpr int DETAIL_WINDOW_ID = 103;
 inline constexpr int DETAIL_TREE_ID = 1016;
 inline constexpr int DETAIL_MIN_WIDTH = 150;  // frame included
 inline constexpr int DETAIL_MIN_HEIGHT = 65;
+inline constexpr int COPY_DETAIL_WINDOW_COMMAND = 0x8010;
 
 extern const DialogTemplate DETAIL_TEMPLATE;
 
@@ -35,6 +36,8 @@ public:
 
     void OnOK() override;
     void OnCancel() override;
+    void OnCommand(int id) override;  // Copy
+    bool IsCommandEnabled(int command) override;
     void OnSize(uint32_t type, int width, int height) override;
     void OnDestroyed() override;
 

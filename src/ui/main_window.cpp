@@ -1,6 +1,7 @@
 // The main window and the program's start-up.
 #include "ui/main_window.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <string>
@@ -15,7 +16,8 @@
 #include "ui/about_box.h"
 #include "ui/detail_window.h"
 #include "ui/resource_ids.h"
-#include "ui/save_packets.h"
+#include "capture_file/save_packets.h"
+#include "ui/clipboard_text.h"
 #include "ui/session_globals.h"
 
 namespace kestrine {
@@ -51,15 +53,33 @@ MainLayout ComputeMainLayout(int lowerPercent, int width, int height)
 
 MainWindow::MainWindow() : m_dialog(Windows().NewDialog(MAIN_TEMPLATE, *this, nullptr))
 {
-    m_dialog->SetMinimumFrameSize(MAIN_MIN_WIDTH, MAIN_MIN_HEIGHT);
-    m_dialog->AddContextCommand(IDC_PACKET_LIST, ContextCommand{SAVE_PACKETS_COMMAND, "Save Packets As...", 'S'});
+    Dialog& w = *m_dialog;
+    w.SetMinimumFrameSize(MAIN_MIN_WIDTH, MAIN_MIN_HEIGHT);
+    // Anywhere in the window: open, save, find, find again forward and back.
+    w.AddContextCommand(NO_ID, ContextCommand{OPEN_PACKETS_COMMAND, nullptr, Ctrl('O')});
+    w.AddContextCommand(NO_ID, ContextCommand{SAVE_PACKETS_COMMAND, nullptr, Ctrl('S')});
+    w.AddContextCommand(NO_ID, ContextCommand{FIND_COMMAND, nullptr, Ctrl('F')});
+    w.AddContextCommand(NO_ID, ContextCommand{FIND_NEXT_COMMAND, nullptr, Shortcut{KEY_F3}});
+    w.AddContextCommand(NO_ID, ContextCommand{FIND_PREVIOUS_COMMAND, nullptr, Shortcut{KEY_F3, false, true}});
+    // The context menus, with the keys shown beside their entries; Copy takes the focused control's.
+    w.AddContextCommand(IDC_PACKET_LIST, ContextCommand{OPEN_PACKETS_COMMAND, "&Open Packets...", Ctrl('O')});
+    w.AddContextCommand(IDC_PACKET_LIST, ContextCommand{SAVE_PACKETS_COMMAND, "&Save Packets As...", Ctrl('S')});
+    w.AddContextCommand(IDC_PACKET_LIST, ContextCommand{COPY_LINES_COMMAND, "&Copy", Ctrl('C')});
+    w.AddContextCommand(IDC_PACKET_LIST, ContextCommand{FIND_COMMAND, "&Find...", Ctrl('F')});
+    w.AddContextCommand(IDC_DETAIL_TREE, ContextCommand{COPY_DETAIL_COMMAND, "&Copy", Ctrl('C')});
+    w.AcceptFileDrops();
+    m_find = std::make_unique<FindDialog>(&w, [this](const std::string& text, bool details, bool forward) {
+        return Find(text, details, forward);
+    });
 }
 
 MainWindow::~MainWindow()
 {
     // Detail windows are owned by the window and go with it; they hold text only.
     if (m_dialog) m_dialog->KillTimer(CAPTURE_TIMER_ID);
+    m_find.reset();
     m_dialog.reset();
+    m_file.reset();  // after the list whose lines point into it
     delete g_session;  // ends a capture that still runs before its buffer goes
     g_session = nullptr;
     delete g_adapterInfo;
@@ -115,6 +135,14 @@ void MainWindow::OnCommand(int id)
     case SAVE_PACKETS_COMMAND:
         if (CanSavePackets()) OnSavePackets();
         break;
+    case OPEN_PACKETS_COMMAND:
+        if (!Capturing()) OnOpenPackets();
+        break;
+    case COPY_LINES_COMMAND: OnCopyLines(); break;
+    case COPY_DETAIL_COMMAND: OnCopyDetail(); break;
+    case FIND_COMMAND: m_find->Open(); break;
+    case FIND_NEXT_COMMAND: m_find->FindAgain(true); break;
+    case FIND_PREVIOUS_COMMAND: m_find->FindAgain(false); break;
     default: break;
     }
 }
@@ -139,7 +167,18 @@ void MainWindow::OnTrackbarMoved(int id)
     if (id == IDC_SPLIT) OnSplitterMoved();
 }
 
-bool MainWindow::IsCommandEnabled(int command) { return command != SAVE_PACKETS_COMMAND || CanSavePackets(); }
+bool MainWindow::IsCommandEnabled(int command)
+{
+    switch (command) {
+    case SAVE_PACKETS_COMMAND: return CanSavePackets();
+    case OPEN_PACKETS_COMMAND: return !Capturing();
+    case COPY_LINES_COMMAND: return !m_dialog->SelectedListLines(IDC_PACKET_LIST).empty();
+    case COPY_DETAIL_COMMAND: return m_dialog->SelectedTreeNode(IDC_DETAIL_TREE) != NO_NODE;
+    default: return true;
+    }
+}
+
+bool MainWindow::Capturing() const { return g_session && !g_session->m_finished.load(std::memory_order_acquire); }
 
 void MainWindow::OnBeginCapture()
 {
@@ -147,7 +186,8 @@ void MainWindow::OnBeginCapture()
     g_session->Reset();
     m_listedCount = 0;
     m_dialog->ClearList(IDC_PACKET_LIST);
-    m_dialog->ListTarget(IDC_PACKET_LIST).AddTopLevelLine(SUMMARY_COLUMN_HEADER);
+    m_file.reset();  // back to live capture: a file's packets go as an old capture's
+    m_dialog->ListLines(IDC_PACKET_LIST).AddTopLevelLine(SUMMARY_COLUMN_HEADER);
     m_dialog->CommitList(IDC_PACKET_LIST);
     SetButtons(false, true, false);
     g_session->Start(&CaptureSession::CaptureThread);
@@ -174,12 +214,15 @@ void MainWindow::OnTimer(int)
     if (!finished) SetButtons(false, true, false);
     else SetButtons(g_session->m_ready, false, true);
 
-    // The count is read with acquire order: the entries below it are complete.
+    // The count is read with acquire order: the entries below it are complete. A file's
+    // packets in the list stay until the next capture begins.
     const int32_t count = g_session->PacketCount();
-    SummaryTarget& list = m_dialog->ListTarget(IDC_PACKET_LIST);
-    for (int32_t i = m_listedCount; i < count; ++i) AddSummaryLine(list, g_session->m_index[i], i);
-    m_listedCount = count;
-    m_dialog->CommitList(IDC_PACKET_LIST);
+    if (!m_file) {
+        SummaryTarget& list = m_dialog->ListLines(IDC_PACKET_LIST);
+        for (int32_t i = m_listedCount; i < count; ++i) AddSummaryLine(list, g_session->m_index[i], i);
+        m_listedCount = count;
+        m_dialog->CommitList(IDC_PACKET_LIST);
+    }
 
     // The interface the session was bound to went away during the capture: said once per
     // session. Noted before the box opens, since the timer goes on ticking under it.
@@ -190,14 +233,20 @@ void MainWindow::OnTimer(int)
     }
 }
 
+const PacketRecord* MainWindow::ShownRecord(int64_t index) const
+{
+    if (index < 0) return nullptr;
+    if (m_file) return index < static_cast<int64_t>(m_file->records.size()) ? &m_file->records[static_cast<size_t>(index)] : nullptr;
+    return g_session && index < g_session->PacketCount() ? &g_session->m_index[index] : nullptr;
+}
+
 int32_t MainWindow::SelectedPacketIndex() const
 {
-    if (!g_session) return -1;
     // The line begins with its index ("%ld", leading blanks skipped); the header does not.
     const std::string text = m_dialog->SelectedItemText(IDC_PACKET_LIST);
     char* end = nullptr;
     const long index = std::strtol(text.c_str(), &end, 10);
-    if (end == text.c_str() || index < 0 || index >= g_session->PacketCount()) return -1;
+    if (end == text.c_str() || !ShownRecord(index)) return -1;
     return static_cast<int32_t>(index);
 }
 
@@ -205,14 +254,14 @@ void MainWindow::OnPacketSelected()
 {
     const int32_t i = SelectedPacketIndex();
     if (i < 0) return;
-    AddPacketTree(m_dialog->BeginTree(IDC_DETAIL_TREE), g_session->m_index[i], i);
+    AddPacketTree(m_dialog->BeginTree(IDC_DETAIL_TREE), *ShownRecord(i), i);
     m_dialog->EndTree(IDC_DETAIL_TREE);
 }
 
 void MainWindow::OnPacketDoubleClick()
 {
     const int32_t i = SelectedPacketIndex();
-    if (i >= 0) OpenDetailWindow(m_dialog.get(), g_session->m_index[i], i);
+    if (i >= 0) OpenDetailWindow(m_dialog.get(), *ShownRecord(i), i);
 }
 
 void MainWindow::OnDetailItemExpanded(uint32_t itemData, int action)
@@ -252,6 +301,7 @@ bool MainWindow::OnSysCommand(int command)
 
 bool MainWindow::CanSavePackets() const
 {
+    if (m_file) return !m_file->records.empty() && !Capturing();
     return g_session && g_session->m_finished.load(std::memory_order_acquire) && g_session->PacketCount() > 0;
 }
 
@@ -261,7 +311,9 @@ void MainWindow::OnSavePackets()
     const std::string path = ChooseSaveFile(m_dialog.get());
     if (path.empty()) return;
     std::string error;
-    if (!SavePackets(g_session->m_index, g_session->PacketCount(), path, &error)) {
+    const PacketRecord* records = m_file ? m_file->records.data() : g_session->m_index;
+    const auto count = m_file ? static_cast<int32_t>(m_file->records.size()) : g_session->PacketCount();
+    if (!SavePackets(records, count, path, &error)) {
         ShowMessageBox(m_dialog.get(), "Could not save the packets to " + path + ":\r\n" + error, "Error",
                        MessageIcon::Stop, MessageButtons::Ok);
     }
@@ -277,10 +329,102 @@ void MainWindow::OnCancel()
     m_dialog->EndDialog(ID_CANCEL);
 }
 
-int RunProgram()
+void MainWindow::OnOpenPackets()
+{
+    const std::string path = ChooseOpenFile(m_dialog.get());
+    if (!path.empty()) OpenPacketFile(path);
+}
+
+void MainWindow::OnFilesDropped(const std::vector<std::string>& paths)
+{
+    if (!paths.empty() && !Capturing()) OpenPacketFile(paths.front());
+}
+
+bool MainWindow::OpenPacketFile(const std::string& path)
+{
+    auto file = std::make_unique<CaptureFileContents>(LoadCaptureFile(path));
+    if (file->outcome.end == ReadEnd::CannotOpen) {
+        ShowMessageBox(m_dialog.get(), "Could not open " + path + ":\r\n" + file->outcome.reason, "Error",
+                       MessageIcon::Stop, MessageButtons::Ok);
+        return false;
+    }
+    // The list lets go of the old lines before the records they were formatted from go.
+    m_dialog->ClearList(IDC_PACKET_LIST);
+    m_file = std::move(file);
+    PacketLines& lines = m_dialog->ListLines(IDC_PACKET_LIST);
+    lines.AddTopLevelLine(SUMMARY_COLUMN_HEADER);
+    lines.AddRecordLines(m_file->records.data(), m_file->records.size());
+    m_dialog->CommitList(IDC_PACKET_LIST, false);  // a file is read from its start
+    if (m_file->outcome.end == ReadEnd::CutShort) {
+        ShowMessageBox(m_dialog.get(), path + ": " + m_file->outcome.reason, "Error", MessageIcon::Stop,
+                       MessageButtons::Ok);
+    }
+    return true;
+}
+
+void MainWindow::OnCopyLines()
+{
+    const std::vector<size_t> rows = m_dialog->SelectedListLines(IDC_PACKET_LIST);
+    if (!rows.empty()) Windows().SetClipboardText(CopiedLines(m_dialog->ListLines(IDC_PACKET_LIST), rows));
+}
+
+void MainWindow::OnCopyDetail()
+{
+    const NodeId node = m_dialog->SelectedTreeNode(IDC_DETAIL_TREE);
+    if (node != NO_NODE) Windows().SetClipboardText(CopiedSubtree(m_dialog->ShownTree(IDC_DETAIL_TREE), node));
+}
+
+namespace {
+
+// Case-insensitive containment of needle (already in lower case) in text.
+bool ContainsFolded(std::string_view text, std::string_view needle)
+{
+    const auto fold = [](char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c); };
+    return std::search(text.begin(), text.end(), needle.begin(), needle.end(),
+                       [&](char a, char b) { return fold(a) == b; }) != text.end();
+}
+
+}  // namespace
+
+bool MainWindow::Find(const std::string& text, bool details, bool forward)
+{
+    std::string needle = text;
+    for (char& c : needle) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+    PacketLines& lines = m_dialog->ListLines(IDC_PACKET_LIST);
+    const size_t size = lines.Size();
+    if (needle.empty() || size < 2) return false;
+    const std::vector<size_t> selected = m_dialog->SelectedListLines(IDC_PACKET_LIST);
+    const size_t current = selected.empty() ? 0 : forward ? selected.back() : selected.front();
+    LineBuffer buffer;
+    // Every line once, from the one after the current around to the current itself.
+    for (size_t step = 1; step <= size; ++step) {
+        const size_t row = forward ? (current + step) % size : (current + size - step % size) % size;
+        if (row == 0) continue;  // the column header line
+        bool found = ContainsFolded(lines.Line(row, buffer), needle);
+        if (!found && details) {
+            // Lines follow the index: the header, then packet 0 onward.
+            const auto index = static_cast<int64_t>(row) - 1;
+            if (const PacketRecord* record = ShownRecord(index)) {
+                m_searchTree.Clear();
+                AddPacketTree(m_searchTree, *record, index);
+                for (NodeId node = 0; node < static_cast<NodeId>(m_searchTree.Size()) && !found; ++node)
+                    found = ContainsFolded(m_searchTree.Text(node), needle);
+            }
+        }
+        if (found) {
+            m_dialog->SelectListLine(IDC_PACKET_LIST, row);
+            return true;
+        }
+    }
+    return false;
+}
+
+int RunProgram(const char* file)
 {
     MainWindow window;
-    window.DoModal();
+    window.OnInitDialog();
+    if (file) window.OpenPacketFile(file);
+    window.Window()->RunModal();
     return 0;
 }
 

@@ -5,8 +5,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "capture_file/capture_file.h"
 #include "ui/configure_dialog.h"
+#include "ui/find_dialog.h"
 #include "ui/window_system.h"
 
 namespace kestrine {
@@ -23,8 +27,12 @@ inline constexpr int CAPTURE_TIMER_ID = 1;
 inline constexpr int TIMER_PERIOD_MS = 300;
 inline constexpr int MAIN_MIN_WIDTH = 648;  // frame included
 inline constexpr int MAIN_MIN_HEIGHT = 480;
-// The packet list's context command.
+// The commands of the packet list's and the lower tree's context menus and keys.
 inline constexpr int SAVE_PACKETS_COMMAND = 0x8001;
+inline constexpr int OPEN_PACKETS_COMMAND = 0x8002;
+inline constexpr int COPY_LINES_COMMAND = 0x8003;
+inline constexpr int COPY_DETAIL_COMMAND = 0x8004;
+inline constexpr int FIND_COMMAND = 0x8005;
 
 extern const DialogTemplate MAIN_TEMPLATE;
 
@@ -59,6 +67,16 @@ public:
     void OnSplitterMoved();
     void OnSavePackets();
     bool CanSavePackets() const;
+    // Shows the IPv4 datagrams of a capture file in the list, as a capture's; says why not
+    // (the list staying as it was) or where the file was cut short. True when it shows them.
+    bool OpenPacketFile(const std::string& path);
+    void OnOpenPackets();
+    void OnCopyLines();
+    void OnCopyDetail();
+    // Searches the packet lines (and the decoded details) from the current line; selects
+    // the match.
+    bool Find(const std::string& text, bool details, bool forward);
+    FindDialog* Finder() const { return m_find.get(); }
 
     // The window's notifications.
     void OnCommand(int id) override;
@@ -70,6 +88,7 @@ public:
     void OnSize(uint32_t type, int width, int height) override;
     bool OnSysCommand(int command) override;
     bool IsCommandEnabled(int command) override;
+    void OnFilesDropped(const std::vector<std::string>& paths) override;
     void OnOK() override {}  // Enter never closes the window
     void OnCancel() override;  // Esc, the close box, Alt+F4: the quit confirmation
 
@@ -82,13 +101,20 @@ public:
 
 private:
     int32_t SelectedPacketIndex() const;
+    // The packets the list shows: an open file's, or the current session's.
+    const PacketRecord* ShownRecord(int64_t index) const;
+    bool Capturing() const;
     void SetButtons(bool begin, bool abort, bool configure);
 
     std::unique_ptr<Dialog> m_dialog;
+    std::unique_ptr<CaptureFileContents> m_file;  // the file the list shows, if any
+    std::unique_ptr<FindDialog> m_find;
+    DetailTree m_searchTree;  // a packet's decoded details while they are searched
     bool m_reportedGone = false;  // the current session's lost interface has been reported
 };
 
 // The program: the main window run modally, then the end. The realisation is installed.
-int RunProgram();
+// A capture file named on the command line is shown once the window is initialised.
+int RunProgram(const char* file = nullptr);
 
 }  // namespace kestrine

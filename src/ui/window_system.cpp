@@ -6,7 +6,8 @@ namespace kestrine {
 namespace {
 WindowSystem* g_windowSystem = nullptr;
 MessageBoxResponder g_responder;
-SaveFileChooser g_saveFileChooser;
+FileChooser g_saveFileChooser;
+FileChooser g_openFileChooser;
 }  // namespace
 
 void SetWindowSystem(WindowSystem* windowSystem) { g_windowSystem = windowSystem; }
@@ -23,11 +24,18 @@ int ShowMessageBox(Dialog* owner, std::string_view text, std::string_view captio
     return Windows().RunMessageBox(owner, text, shownCaption, icon, buttons);
 }
 
-void SetSaveFileChooser(SaveFileChooser chooser) { g_saveFileChooser = std::move(chooser); }
+void SetSaveFileChooser(FileChooser chooser) { g_saveFileChooser = std::move(chooser); }
 
 std::string ChooseSaveFile(Dialog* owner)
 {
     return g_saveFileChooser ? g_saveFileChooser() : Windows().AskSaveFileName(owner);
+}
+
+void SetOpenFileChooser(FileChooser chooser) { g_openFileChooser = std::move(chooser); }
+
+std::string ChooseOpenFile(Dialog* owner)
+{
+    return g_openFileChooser ? g_openFileChooser() : Windows().AskOpenFileName(owner);
 }
 
 }  // namespace kestrine

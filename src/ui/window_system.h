@@ -13,9 +13,11 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "decode/detail_tree.h"
 #include "ui/dialog_template.h"
+#include "ui/packet_lines.h"
 
 namespace kestrine {
 
@@ -32,12 +34,23 @@ inline constexpr uint32_t SIZE_KIND_RESTORED = 0;
 inline constexpr uint32_t SIZE_KIND_MINIMIZED = 1;
 inline constexpr uint32_t SIZE_KIND_MAXIMIZED = 2;
 
-// An entry of a control's context menu, also reachable from the keyboard as Ctrl + key
-// while its window is active. Choosing it sends the command number to OnCommand.
+// A key with its modifiers: an upper-case letter or one of the KEY_ values.
+inline constexpr int KEY_F3 = 0x72;
+struct Shortcut {
+    int key = 0;  // 0: none
+    bool ctrl = false;
+    bool shift = false;
+};
+inline constexpr Shortcut Ctrl(char letter) { return Shortcut{letter, true, false}; }
+
+// A command of a control: an entry of its context menu (none when text is null) and a key
+// that runs it while the control has the focus (anywhere in the window for NO_ID; a key
+// the window already has for the same command is only shown beside the menu entry).
+// Choosing it sends the command number to OnCommand.
 struct ContextCommand {
     int command;
     const char* text;  // '&' marks the access key
-    char ctrlKey;      // an upper-case letter, or 0 for none
+    Shortcut key;
 };
 
 // What a dialog's logic hears from its window. Every notification comes on the
@@ -66,6 +79,8 @@ public:
     virtual void OnOK() {}
     // Esc, the close box, the system menu's Close, Alt+F4, and button 2.
     virtual void OnCancel() {}
+    // Files were dropped on the window (after AcceptFileDrops); UTF-8 paths.
+    virtual void OnFilesDropped(const std::vector<std::string>& /*paths*/) {}
     // The window was destroyed with its owner or by Destroy; the last notification.
     virtual void OnDestroyed() {}
 
@@ -85,8 +100,12 @@ public:
     virtual void EndDialog(int result) = 0;
     // Shows a modeless window in its normal state, activated.
     virtual void Show() = 0;
+    // Hides a modeless window; Show brings it back as it was.
+    virtual void Hide() = 0;
     // Destroys a modeless window once the current notification has returned.
     virtual void Destroy() = 0;
+    // Files dropped on the window reach OnFilesDropped.
+    virtual void AcceptFileDrops() = 0;
     // Moves the window to a point in screen coordinates, keeping its size, to the top.
     virtual void MoveTo(int x, int y) = 0;
     // The program's icon as the window's large and small icon.
@@ -128,16 +147,24 @@ public:
     // it with the nodes whose expanded flag is set expanded. Item data is the node's tag.
     virtual DetailTree& BeginTree(int id) = 0;
     virtual void EndTree(int id) = 0;
-    // The selected item's text of a tree or of the packet list; empty when none.
+    // The tree a control shows (as EndTree left it) and its selected node (NO_NODE: none).
+    virtual const DetailTree& ShownTree(int id) const = 0;
+    virtual NodeId SelectedTreeNode(int id) const = 0;
+    // The current item's text of a tree or of the packet list; empty when none.
     virtual std::string SelectedItemText(int id) const = 0;
 
-    // The packet list: lines are appended to ListTarget and shown by CommitList, all in
-    // one insertion, with the last line scrolled into view (false when none was new).
+    // The packet list: lines are appended to ListLines and shown by CommitList, all in one
+    // insertion, with the last line scrolled into view when asked (false when none was new).
+    // The current line (the one a click or the keys moved to) is the one OnSelectionChanged
+    // reports; Shift and Ctrl extend the selection.
     virtual void ClearList(int id) = 0;
-    virtual SummaryTarget& ListTarget(int id) = 0;
-    virtual bool CommitList(int id) = 0;
-    // Selects a shown line and scrolls it into view, as a click on it would.
+    virtual PacketLines& ListLines(int id) = 0;
+    virtual bool CommitList(int id, bool scrollToLast = true) = 0;
+    // Makes a shown line the current and only selected one and scrolls it into view, as a
+    // click on it would.
     virtual void SelectListLine(int id, size_t row) = 0;
+    // The selected lines, in ascending order.
+    virtual std::vector<size_t> SelectedListLines(int id) const = 0;
 };
 
 class WindowSystem {
@@ -151,6 +178,10 @@ public:
                            MessageButtons buttons) = 0;
     // Asks for the file "Save Packets As..." writes to; empty when cancelled.
     virtual std::string AskSaveFileName(Dialog* owner) = 0;
+    // Asks for a capture file to open; empty when cancelled.
+    virtual std::string AskOpenFileName(Dialog* owner) = 0;
+    // Puts plain text on the clipboard; its "\n" line ends become the platform's.
+    virtual void SetClipboardText(std::string_view text) = 0;
     // The executable's file name without its extension.
     virtual std::string ApplicationTitle() const = 0;
     // Makes the rich edit control available to dialogs created afterwards.
@@ -176,9 +207,12 @@ int ShowMessageBox(Dialog* owner, std::string_view text, std::string_view captio
 using MessageBoxResponder = std::function<int(const MessageBoxRequest&)>;
 void SetMessageBoxResponder(MessageBoxResponder responder);
 
-// The save-file question goes through here too; tests put their own answer in place.
+// The save-file and open-file questions go through here too; tests put their own answers
+// in place.
+using FileChooser = std::function<std::string()>;
 std::string ChooseSaveFile(Dialog* owner);
-using SaveFileChooser = std::function<std::string()>;
-void SetSaveFileChooser(SaveFileChooser chooser);
+void SetSaveFileChooser(FileChooser chooser);
+std::string ChooseOpenFile(Dialog* owner);
+void SetOpenFileChooser(FileChooser chooser);
 
 }  // namespace kestrine

@@ -21,7 +21,7 @@
 
 #include "capture/stopwatch.h"
 #include "tests/capture/scripted_socket.h"
-#include "ui/save_packets.h"
+#include "capture_file/save_packets.h"
 
 namespace kestrine {
 namespace {

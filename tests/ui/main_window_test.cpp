@@ -3,6 +3,14 @@
 #include "ui/main_window.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QDropEvent>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QUrl>
 #include <QHeaderView>
 #include <QScrollBar>
 #include <QPushButton>
@@ -25,12 +33,14 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes();  // the sanitizer's
 #include <fstream>
 
 #include "capture/stopwatch.h"
-#include "capture_file.h"
+#include "capture_file/capture_file.h"
+#include "capture_file/save_packets.h"
 #include "decode/section_states.h"
 #include "decode/summary.h"
 #include "tests/support/netns.h"
 #include "tests/ui/ui_test_util.h"
 #include "ui/detail_window.h"
+#include "ui/find_dialog.h"
 #include "ui/qt/qt_dialog.h"
 
 namespace kestrine {
@@ -71,6 +81,7 @@ protected:
         m_window.reset();
         m_qt = nullptr;
         SetSaveFileChooser(nullptr);
+        SetOpenFileChooser(nullptr);
         unsetenv("XDG_CONFIG_HOME");
         std::filesystem::remove_all(m_config);
     }
@@ -78,6 +89,8 @@ protected:
     {
         m_window->OnInitDialog();
         m_qt->Widget()->show();
+        m_qt->Widget()->activateWindow();  // keys reach the active window only
+        EXPECT_TRUE(QTest::qWaitForWindowActive(m_qt->Widget()));
     }
     bool Enabled(int id) const { return m_qt->Control(id)->isEnabled(); }
     QDialog* Widget() const { return m_qt->Widget(); }
@@ -108,6 +121,30 @@ protected:
         }
         s.m_bytesCaptured = 40 * n;
         s.m_packetCount.store(n, std::memory_order_release);
+    }
+
+    // A capture file of n UDP datagrams to 198.51.100.7 port 6000, 1.5 ms apart, whose
+    // payloads say "payload N"; written as the program saves captures.
+    std::string WriteCaptureFile(const std::string& name, int n) const
+    {
+        std::vector<std::vector<uint8_t>> datagrams;
+        std::vector<PacketRecord> records;
+        for (int i = 0; i < n; ++i) {
+            const std::string payload = "payload " + std::to_string(i);
+            const auto length = static_cast<uint8_t>(28 + payload.size());
+            std::vector<uint8_t> d = {0x45, 0, 0, length, 0, 1, 0, 0, 64, 17, 0, 0, 192, 0, 2, 1, 198, 51, 100, 7,
+                                      0x04, 0x01, 0x17, 0x70, 0, static_cast<uint8_t>(length - 20), 0, 0};
+            d.insert(d.end(), payload.begin(), payload.end());
+            datagrams.push_back(std::move(d));
+        }
+        for (int i = 0; i < n; ++i)
+            records.push_back(PacketRecord{datagrams[static_cast<size_t>(i)].data(),
+                                           static_cast<int32_t>(datagrams[static_cast<size_t>(i)].size()), 0.0f,
+                                           1700000000000000000 + 1500000LL * i});
+        const std::string path = m_config + "/" + name;
+        std::string error;
+        EXPECT_TRUE(SavePackets(records.data(), n, path, &error)) << error;
+        return path;
     }
 
     std::string m_config;
@@ -189,10 +226,12 @@ TEST_F(MainWindowTest, ATickListsEveryPendingPacketAndTheTreesFollowTheSelection
 
     const int open = DetailWindow::OpenCount();
     m_window->OnPacketDoubleClick();
-    const QList<QDialog*> windows = Widget()->findChildren<QDialog*>();
     ASSERT_EQ(DetailWindow::OpenCount(), open + 1);
-    ASSERT_EQ(windows.size(), 1);
-    QTreeView* detail = windows[0]->findChild<QTreeView*>();
+    QDialog* window = nullptr;
+    for (QDialog* child : Widget()->findChildren<QDialog*>())
+        if (child->windowTitle().startsWith("Detail:")) window = child;
+    ASSERT_NE(window, nullptr);
+    QTreeView* detail = window->findChild<QTreeView*>();
     const QModelIndex detailTop = detail->model()->index(0, 0);
     EXPECT_TRUE(detailTop.data().toString().startsWith("    8 "));
     detail->expand(detail->model()->index(2, 0, detailTop));
@@ -259,6 +298,175 @@ TEST_F(MainWindowTest, ALostInterfaceIsReportedOnceAtTheNextTick)
     EXPECT_EQ(boxes.Boxes().size(), before + 1);  // once per session
 }
 
+TEST_F(MainWindowTest, OpensACaptureFileAsACaptureByMenuKeyAndDrop)
+{
+    MessageBoxRecorder boxes;
+    Start();
+    const size_t startBoxes = boxes.Boxes().size();
+    const std::string path = WriteCaptureFile("five.pcap", 5);
+    SetOpenFileChooser([&] { return path; });
+    m_window->OnCommand(OPEN_PACKETS_COMMAND);  // the context menu's entry
+    QStringList lines = ListLines();
+    ASSERT_EQ(lines.size(), 6);
+    EXPECT_EQ(lines[0], SUMMARY_COLUMN_HEADER);
+    EXPECT_TRUE(lines[1].startsWith("    0      0.000000    37  UDP    192.0.2.1        198.51.100.7")) << lines[1].toStdString();
+    EXPECT_TRUE(lines[5].startsWith("    4      0.006000")) << lines[5].toStdString();  // from the first packet
+    EXPECT_EQ(boxes.Boxes().size(), startBoxes);
+
+    // The file's packets select, open in detail windows and save as a capture's do.
+    Select(3);
+    ASSERT_EQ(LowerTree()->model()->rowCount(), 1);
+    EXPECT_EQ(LowerTree()->model()->index(0, 0).data().toString(), lines[3]);
+    const int open = DetailWindow::OpenCount();
+    m_window->OnPacketDoubleClick();
+    EXPECT_EQ(DetailWindow::OpenCount(), open + 1);
+    ASSERT_TRUE(m_window->CanSavePackets());
+    const std::string saved = m_config + "/saved.pcap";
+    SetSaveFileChooser([&] { return saved; });
+    m_window->OnSavePackets();
+    const CaptureFileContents again = LoadCaptureFile(saved);
+    ASSERT_EQ(again.records.size(), 5u);
+    EXPECT_EQ(again.records[4].arrivalNs, 1700000000000000000 + 1500000LL * 4);
+
+    // A file that is not a capture: said, and the list stays as it was.
+    const std::string text = m_config + "/notes.txt";
+    std::ofstream(text) << "not a capture\n";
+    EXPECT_FALSE(m_window->OpenPacketFile(text));
+    ASSERT_EQ(boxes.Boxes().size(), startBoxes + 1);
+    EXPECT_EQ(boxes.Boxes().back().text.rfind("Could not open " + text + ":\r\n", 0), 0u) << boxes.Boxes().back().text;
+    EXPECT_EQ(ListLines(), lines);
+
+    // A file cut short: the packets before the cut, and where it was cut.
+    const std::string cut = m_config + "/cut.pcap";
+    std::filesystem::copy_file(path, cut);
+    std::filesystem::resize_file(cut, std::filesystem::file_size(path) - 20);
+    EXPECT_TRUE(m_window->OpenPacketFile(cut));
+    EXPECT_EQ(ListLines().size(), 5);  // four packets before the cut
+    ASSERT_EQ(boxes.Boxes().size(), startBoxes + 2);
+    EXPECT_EQ(boxes.Boxes().back().text, cut + ": " + LoadCaptureFile(cut).outcome.reason);
+
+    // The keyboard and a dropped file open one too.
+    const std::string other = WriteCaptureFile("two.pcap", 2);
+    SetOpenFileChooser([&] { return other; });
+    PacketList()->setFocus();
+    QTest::keyClick(PacketList(), Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(ListLines().size(), 3);
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+    QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(Widget(), &enter);  // the window takes the drag, then the drop
+    QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(Widget(), &drop);
+    EXPECT_EQ(ListLines().size(), 6);
+
+    // Begin Capture goes back to live capture.
+    m_window->OnBeginCapture();
+    EXPECT_EQ(ListLines(), QStringList{SUMMARY_COLUMN_HEADER});
+    g_session->m_stopRequested = true;
+}
+
+// Every capture file of the corpus lists as kestrine-dump --summary prints it.
+TEST_F(MainWindowTest, ListsEveryCorpusFileAsTheDumpToolDoes)
+{
+    const std::filesystem::path corpus = KESTRINE_CORPUS;
+    if (!std::filesystem::is_directory(corpus)) GTEST_SKIP() << "no capture corpus at " << corpus;
+    MessageBoxRecorder boxes;
+    Start();
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+        const std::string path = entry.path().string();
+        const std::string command = std::string(KESTRINE_DUMP) + " --summary '" + path + "' 2>/dev/null";
+        FILE* dump = popen(command.c_str(), "r");
+        ASSERT_NE(dump, nullptr);
+        QStringList printed;
+        char line[512];
+        while (std::fgets(line, sizeof line, dump)) printed << QString::fromLatin1(line).chopped(1);
+        const int status = pclose(dump);
+        if (!m_window->OpenPacketFile(path)) {
+            EXPECT_NE(status, 0) << path;
+            continue;
+        }
+        EXPECT_EQ(ListLines().join('\n').toStdString(), printed.join('\n').toStdString()) << path;
+        ++files;
+    }
+    EXPECT_GT(files, 0);
+}
+
+TEST_F(MainWindowTest, CopiesLinesAndSectionsByKeyAndMenu)
+{
+    MessageBoxRecorder boxes;
+    Start();
+    ASSERT_TRUE(m_window->OpenPacketFile(WriteCaptureFile("four.pcap", 4)));
+    const QStringList lines = ListLines();
+    QClipboard* clipboard = QGuiApplication::clipboard();
+
+    // One line alone; several (Shift and Ctrl) under the column header line.
+    Select(2);
+    PacketList()->setFocus();
+    QTest::keyClick(PacketList(), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(clipboard->text().toStdString(), (lines[2] + "\n").toStdString());
+    PacketList()->selectionModel()->select(PacketList()->model()->index(4, 0), QItemSelectionModel::Select);
+    m_window->OnCommand(COPY_LINES_COMMAND);  // the context menu's entry
+    EXPECT_EQ(clipboard->text().toStdString(), (lines[0] + "\n" + lines[2] + "\n" + lines[4] + "\n").toStdString());
+
+    // A section of the lower tree with everything beneath it, two blanks a level.
+    QAbstractItemModel* lower = LowerTree()->model();
+    const QModelIndex udp = lower->index(1, 0, lower->index(0, 0));
+    ASSERT_EQ(udp.data().toString(), "UDP Header");
+    LowerTree()->setCurrentIndex(udp);
+    LowerTree()->setFocus();
+    QTest::keyClick(LowerTree(), Qt::Key_C, Qt::ControlModifier);
+    const QStringList copied = clipboard->text().split('\n');
+    ASSERT_GT(copied.size(), 2);
+    EXPECT_EQ(copied[0], "UDP Header");
+    EXPECT_TRUE(copied[1].startsWith("  Src Port")) << copied[1].toStdString();
+    EXPECT_EQ(lower->rowCount(udp) + 2, copied.size());  // its lines, and the empty rest after the last "\n"
+}
+
+TEST_F(MainWindowTest, FindsForwardBackWrappingAndSaysNotFoundInItsDialog)
+{
+    MessageBoxRecorder boxes;
+    Start();
+    ASSERT_TRUE(m_window->OpenPacketFile(WriteCaptureFile("six.pcap", 6)));
+    PacketList()->setFocus();
+    QTest::keyClick(PacketList(), Qt::Key_F, Qt::ControlModifier);
+    QtDialog& find = *AsQt(m_window->Finder()->Window());
+    ASSERT_TRUE(find.Widget()->isVisible());
+    const auto current = [&] { return PacketList()->currentIndex().row(); };
+
+    // Summary lines: every line holds "UDP"; Enter goes to the next, wrapping past the end.
+    find.ControlAs<QLineEdit>(IDC_FIND_TEXT)->setText("udp");
+    QTest::keyClick(find.ControlAs<QLineEdit>(IDC_FIND_TEXT), Qt::Key_Return);
+    EXPECT_EQ(current(), 1);
+    for (int i = 0; i < 5; ++i) QTest::keyClick(find.Widget(), Qt::Key_F3);
+    EXPECT_EQ(current(), 6);
+    QTest::keyClick(find.Widget(), Qt::Key_F3);
+    EXPECT_EQ(current(), 1);  // wrapped, skipping the column header line
+    QTest::keyClick(PacketList(), Qt::Key_F3, Qt::ShiftModifier);  // the main window's keys too
+    EXPECT_EQ(current(), 6);
+    EXPECT_EQ(find.ControlAs<QLabel>(IDC_FIND_STATUS)->text(), "");
+    Select(2);  // the lower tree shows packet 1
+
+    // "payload 3" lies only in the decoded details.
+    find.ControlAs<QLineEdit>(IDC_FIND_TEXT)->setText("payload 3");
+    QTest::mouseClick(find.ControlAs<QPushButton>(IDC_FIND_NEXT), Qt::LeftButton);
+    EXPECT_EQ(current(), 2);
+    EXPECT_EQ(find.ControlAs<QLabel>(IDC_FIND_STATUS)->text(), "Not found");
+    EXPECT_TRUE(boxes.Boxes().empty());
+    QTest::mouseClick(find.ControlAs<QCheckBox>(IDC_FIND_DETAILS), Qt::LeftButton);
+    QTest::mouseClick(find.ControlAs<QPushButton>(IDC_FIND_PREVIOUS), Qt::LeftButton);
+    EXPECT_EQ(current(), 4);  // back from packet 1, wrapping, to packet 3
+    EXPECT_EQ(find.ControlAs<QLabel>(IDC_FIND_STATUS)->text(), "");
+    EXPECT_TRUE(LowerTree()->model()->index(0, 0).data().toString().startsWith("    3 "));
+
+    // Esc closes the dialog; F3 goes on with its text.
+    QTest::keyClick(find.Widget(), Qt::Key_Escape);
+    EXPECT_FALSE(find.Widget()->isVisible());
+    Select(1);
+    QTest::keyClick(PacketList(), Qt::Key_F3);
+    EXPECT_EQ(current(), 4);
+}
+
 TEST_F(MainWindowTest, TheTrackbarSplitsBetweenTwentyAndEightyPercent)
 {
     MessageBoxRecorder boxes;
@@ -314,7 +522,8 @@ TEST_F(MainWindowTest, QuitAsksAndCancelKeepsTheCaptureRunning)
     EXPECT_EQ(refuse.Boxes().back().caption, "Kestrine");
     EXPECT_EQ(refuse.Boxes().back().buttons, MessageButtons::OkCancel);
     EXPECT_FALSE(g_session->m_stopRequested.load());
-    QTest::keyClick(Widget(), Qt::Key_Return);  // Enter does nothing
+    PacketList()->setFocus();
+    QTest::keyClick(PacketList(), Qt::Key_Return);  // Enter (the OK command) does nothing
     EXPECT_TRUE(Widget()->isVisible());
 }
 
@@ -358,7 +567,7 @@ TEST_F(MainWindowTest, ClosedDetailWindowsGiveTheirMemoryBack)
     const long before = inUse();
     openAndClose(1000);
     EXPECT_LT(inUse() - before, 1L << 20);
-    EXPECT_TRUE(Widget()->findChildren<QDialog*>().isEmpty());
+    EXPECT_EQ(DetailWindow::OpenCount(), 0);
 }
 
 // One capture as a user makes it: loopback in a private namespace, UDP, TCP and ICMP traffic.

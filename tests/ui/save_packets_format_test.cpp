@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/save_packets.h"
+#include "capture_file/save_packets.h"
 
 namespace kestrine {
 namespace {

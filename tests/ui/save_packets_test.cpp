@@ -1,8 +1,8 @@
-// Saved captures: read back by libpcap and by tshark as the same datagrams, summaries,
-// detail trees and nanosecond times; record stamps; refusals (of the packets or of a target
+// Saved captures: read back by the capture-file reader and by tshark as the same
+// datagrams, summaries, detail trees and nanosecond times; record stamps; refusals (of the packets or of a target
 // that is no regular file) and failed writes that leave nothing behind; links replaced.
 // The byte layout is checked apart, portably, in save_packets_format_test.cpp.
-#include "ui/save_packets.h"
+#include "capture_file/save_packets.h"
 
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -27,7 +27,7 @@
 #include <string_view>
 #include <vector>
 
-#include "capture_file.h"
+#include "capture_file/capture_file.h"
 #include "decode/detail_tree.h"
 #include "decode/packet_detail.h"
 #include "decode/summary.h"
@@ -142,7 +142,7 @@ struct PcapFile {
     std::vector<FileRecord> records;
 };
 
-// Parses a pcap file by hand, independently of libpcap's reader.
+// Parses a pcap file by hand, independently of the capture-file reader.
 PcapFile Parse(const std::string& path)
 {
     const std::string bytes = Contents(path);

@@ -89,7 +89,7 @@ int RunPreview(const char* which)
         dialog.SetTrackbarRange(IDC_SPLIT, 0, 100);
         dialog.SetTrackbarPosition(IDC_SPLIT, 50);
         dialog.SetAddress(IDC_LISTEN_ADDRESS, 0xC0000201);
-        dialog.ListTarget(IDC_PACKET_LIST).AddTopLevelLine(SUMMARY_COLUMN_HEADER);
+        dialog.ListLines(IDC_PACKET_LIST).AddTopLevelLine(SUMMARY_COLUMN_HEADER);
         window.OnTimer(CAPTURE_TIMER_ID);
         dialog.SelectListLine(IDC_PACKET_LIST, 3);
         dialog.Show();  // detail windows open over a window already shown, as in use

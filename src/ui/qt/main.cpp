@@ -1,4 +1,5 @@
-// kestrine: the packet-capture program, on Qt 6. Started without arguments.
+// kestrine: the packet-capture program, on Qt 6. Its one optional argument names a
+// capture file to show.
 #include <QApplication>
 
 #include <cstdio>
@@ -19,5 +20,5 @@ int main(int argc, char** argv)
     application.setWindowIcon(kestrine::ProgramIcon());
     kestrine::QtWindowSystem windows;
     kestrine::SetWindowSystem(&windows);
-    return kestrine::RunProgram();
+    return kestrine::RunProgram(argc > 1 ? argv[1] : nullptr);
 }

@@ -27,7 +27,8 @@ QVariant PacketListModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.row() >= m_shown) return {};
     if (role != Qt::DisplayRole && role != Qt::AccessibleTextRole) return {};
-    const std::string_view line = m_lines.Line(static_cast<size_t>(index.row()));
+    LineBuffer buffer;  // a file's lines are formatted here, when shown
+    const std::string_view line = m_lines.Line(static_cast<size_t>(index.row()), buffer);
     return QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()));  // 8-bit decoder text
 }
 

@@ -3,7 +3,13 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QUrl>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -26,6 +32,9 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <QTreeView>
+
+#include <algorithm>
+#include <cstring>
 
 #include "decode/summary.h"
 #include "ui/qt/fonts.h"
@@ -279,6 +288,18 @@ protected:
         QDialog::showEvent(event);
         if (m_owner) m_owner->ApplyMinimumFrameSize();
     }
+    void dragEnterEvent(QDragEnterEvent* event) override
+    {
+        if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+    }
+    void dropEvent(QDropEvent* event) override
+    {
+        std::vector<std::string> paths;
+        for (const QUrl& url : event->mimeData()->urls())
+            if (url.isLocalFile()) paths.push_back(url.toLocalFile().toStdString());
+        event->acceptProposedAction();
+        if (m_owner && m_owner->Live() && !paths.empty()) m_owner->m_handler.OnFilesDropped(paths);
+    }
 
 private:
     void NotifySize()
@@ -299,8 +320,14 @@ QtDialog::QtDialog(const DialogTemplate& t, DialogHandler& handler, QtDialog* ow
     w->setWindowTitle(QString::fromLatin1(t.caption));
     w->setObjectName(QString::number(t.id));
     m_base = BaseUnitsOf(font);
+    QLabel* awaitingBuddy = nullptr;  // a label with an access key, for the control after it
     for (const ControlTemplate& c : t.controls) {
         QWidget* control = CreateControl(c, w);
+        if (awaitingBuddy && c.id != NO_ID) {
+            awaitingBuddy->setBuddy(control);  // its access key moves the focus there
+            awaitingBuddy = nullptr;
+        }
+        if (auto* label = qobject_cast<QLabel*>(control); label && c.text && std::strchr(c.text, '&')) awaitingBuddy = label;
         control->setFont(font);
         const PixelRect place = MapDialogRect(PixelRect{c.x, c.y, c.width, c.height}, m_base);
         QRect geometry(place.x, place.y, place.width, place.height);
@@ -364,6 +391,7 @@ void QtDialog::Connect(QWidget* control, const ControlTemplate& c)
             auto* model = new PacketListModel(view);
             view->setModel(model);
             m_lists[id] = model;
+            view->setSelectionMode(QAbstractItemView::ExtendedSelection);  // Shift and Ctrl pick several lines to copy
             // Thousands of lines: no per-line width measuring. The one column spans the view, or
             // the widest line the summary format gives once there are lines.
             view->header()->setSectionResizeMode(QHeaderView::Fixed);
@@ -414,6 +442,10 @@ void QtDialog::Show()
     m_window->raise();
     m_window->activateWindow();
 }
+
+void QtDialog::Hide() { m_window->hide(); }
+
+void QtDialog::AcceptFileDrops() { m_window->setAcceptDrops(true); }
 
 void QtDialog::Destroy()
 {
@@ -471,27 +503,54 @@ void QtDialog::KillTimer(int timerId)
     if (found != m_timers.end() && found->second) found->second->stop();
 }
 
+namespace {
+
+QKeySequence SequenceOf(const Shortcut& key)
+{
+    const int code = key.key == KEY_F3 ? Qt::Key_F3 : key.key;  // letters are their own codes
+    Qt::KeyboardModifiers modifiers;
+    if (key.ctrl) modifiers |= Qt::ControlModifier;
+    if (key.shift) modifiers |= Qt::ShiftModifier;
+    return QKeySequence(QKeyCombination(modifiers, static_cast<Qt::Key>(code)));
+}
+
+}  // namespace
+
 void QtDialog::AddContextCommand(int controlId, const ContextCommand& command)
 {
-    QWidget* control = Control(controlId);
+    QWidget* control = controlId == NO_ID ? m_window : Control(controlId);
     if (!control) return;
     const int number = command.command;
-    const QString text = QString::fromLatin1(command.text);
-    control->setContextMenuPolicy(Qt::CustomContextMenu);
-    // Every command of the control goes into one menu; the menu is rebuilt at each request.
-    auto* view = qobject_cast<QAbstractScrollArea*>(control);
-    QWidget* area = view ? view->viewport() : control;
-    QObject::connect(control, &QWidget::customContextMenuRequested, m_window, [this, area, number, text](const QPoint& at) {
-        QMenu menu(m_window);
-        menu.addAction(text, [this, number] { m_handler.OnCommand(number); })->setEnabled(m_handler.IsCommandEnabled(number));
-        menu.exec(area->mapToGlobal(at));
+    const bool windowHasIt = controlId != NO_ID && std::any_of(m_windowKeys.begin(), m_windowKeys.end(), [&](const ContextCommand& c) {
+        return c.command == number && c.key.key == command.key.key && c.key.ctrl == command.key.ctrl &&
+               c.key.shift == command.key.shift;
     });
-    if (command.ctrlKey) {
-        auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(command.ctrlKey)), m_window);
+    if (controlId == NO_ID) m_windowKeys.push_back(command);
+    if (command.key.key != 0 && !windowHasIt) {
+        // A control's key works while it has the focus; a window's anywhere in the window.
+        auto* shortcut = new QShortcut(SequenceOf(command.key), control);
+        shortcut->setContext(controlId == NO_ID ? Qt::WindowShortcut : Qt::WidgetShortcut);
         QObject::connect(shortcut, &QShortcut::activated, m_window, [this, number] {
             if (Live() && m_handler.IsCommandEnabled(number)) m_handler.OnCommand(number);
         });
     }
+    if (!command.text || controlId == NO_ID) return;
+    std::vector<ContextCommand>& entries = m_menus[controlId];
+    entries.push_back(command);
+    if (entries.size() > 1) return;  // the menu is already asked for
+    control->setContextMenuPolicy(Qt::CustomContextMenu);
+    auto* view = qobject_cast<QAbstractScrollArea*>(control);
+    QWidget* area = view ? view->viewport() : control;
+    QObject::connect(control, &QWidget::customContextMenuRequested, m_window, [this, area, controlId](const QPoint& at) {
+        QMenu menu(m_window);
+        for (const ContextCommand& entry : m_menus[controlId]) {
+            const int chosen = entry.command;
+            QAction* action = menu.addAction(QString::fromLatin1(entry.text), [this, chosen] { m_handler.OnCommand(chosen); });
+            action->setEnabled(m_handler.IsCommandEnabled(chosen));
+            if (entry.key.key != 0) action->setShortcut(SequenceOf(entry.key));  // shown beside the entry
+        }
+        menu.exec(area->mapToGlobal(at));
+    });
 }
 
 void QtDialog::SetText(int id, std::string_view text)
@@ -627,6 +686,15 @@ void QtDialog::EndTree(int id)
     ApplyExpandedFlags(ControlAs<QTreeView>(id), *model);
 }
 
+const DetailTree& QtDialog::ShownTree(int id) const { return m_trees.at(id)->Tree(); }
+
+NodeId QtDialog::SelectedTreeNode(int id) const
+{
+    const auto model = m_trees.find(id);
+    if (model == m_trees.end()) return NO_NODE;
+    return model->second->Node(ControlAs<QTreeView>(id)->currentIndex());
+}
+
 std::string QtDialog::SelectedItemText(int id) const
 {
     auto* view = ControlAs<QTreeView>(id);
@@ -650,15 +718,15 @@ void QtDialog::ClearList(int id)
     SizeListColumn(id);
 }
 
-SummaryTarget& QtDialog::ListTarget(int id) { return m_lists.at(id)->Lines(); }
+PacketLines& QtDialog::ListLines(int id) { return m_lists.at(id)->Lines(); }
 
-bool QtDialog::CommitList(int id)
+bool QtDialog::CommitList(int id, bool scrollToLast)
 {
     PacketListModel* model = m_lists.at(id);
     const bool wasEmpty = model->rowCount() == 0;
     if (!model->Commit()) return false;
     if (wasEmpty) SizeListColumn(id);
-    ControlAs<QTreeView>(id)->scrollTo(model->index(model->rowCount() - 1));
+    if (scrollToLast) ControlAs<QTreeView>(id)->scrollTo(model->index(model->rowCount() - 1));
     return true;
 }
 
@@ -668,8 +736,17 @@ void QtDialog::SelectListLine(int id, size_t row)
     if (row >= static_cast<size_t>(model->rowCount())) return;
     auto* view = ControlAs<QTreeView>(id);
     const QModelIndex line = model->index(static_cast<int>(row));
-    view->setCurrentIndex(line);
+    view->selectionModel()->setCurrentIndex(line, QItemSelectionModel::ClearAndSelect);
     view->scrollTo(line);
+}
+
+std::vector<size_t> QtDialog::SelectedListLines(int id) const
+{
+    std::vector<size_t> rows;
+    for (const QModelIndex& line : ControlAs<QTreeView>(id)->selectionModel()->selectedRows())
+        rows.push_back(static_cast<size_t>(line.row()));
+    std::sort(rows.begin(), rows.end());
+    return rows;
 }
 
 QtDialog* AsQt(Dialog* dialog) { return static_cast<QtDialog*>(dialog); }
@@ -701,6 +778,15 @@ std::string QtWindowSystem::AskSaveFileName(Dialog* owner)
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     return dialog.selectedFiles().first().toStdString();
 }
+
+std::string QtWindowSystem::AskOpenFileName(Dialog* owner)
+{
+    return QFileDialog::getOpenFileName(owner ? AsQt(owner)->Widget() : nullptr, QStringLiteral("Open Packets"), QString(),
+                                        QStringLiteral("Capture files (*.pcap *.pcapng *.cap);;All files (*)"))
+        .toStdString();
+}
+
+void QtWindowSystem::SetClipboardText(std::string_view text) { QGuiApplication::clipboard()->setText(Latin1(text)); }
 
 std::string QtWindowSystem::ApplicationTitle() const
 {

@@ -8,6 +8,7 @@
 
 #include <map>
 #include <memory>
+#include <vector>
 
 #include "ui/window_system.h"
 
@@ -43,7 +44,9 @@ public:
     int RunModal() override;
     void EndDialog(int result) override;
     void Show() override;
+    void Hide() override;
     void Destroy() override;
+    void AcceptFileDrops() override;
     void MoveTo(int x, int y) override;
     void SetProgramIcon() override;
     void SetMinimumFrameSize(int width, int height) override;
@@ -72,12 +75,15 @@ public:
 
     DetailTree& BeginTree(int id) override;
     void EndTree(int id) override;
+    const DetailTree& ShownTree(int id) const override;
+    NodeId SelectedTreeNode(int id) const override;
     std::string SelectedItemText(int id) const override;
 
     void ClearList(int id) override;
-    SummaryTarget& ListTarget(int id) override;
-    bool CommitList(int id) override;
+    PacketLines& ListLines(int id) override;
+    bool CommitList(int id, bool scrollToLast) override;
     void SelectListLine(int id, size_t row) override;
+    std::vector<size_t> SelectedListLines(int id) const override;
 
 private:
     class Window;
@@ -96,6 +102,8 @@ private:
     std::map<int, DetailTreeModel*> m_trees;
     std::map<int, PacketListModel*> m_lists;
     std::map<int, QTimer*> m_timers;
+    std::map<int, std::vector<ContextCommand>> m_menus;  // each control's context menu
+    std::vector<ContextCommand> m_windowKeys;             // the keys of the whole window
     SystemMenu* m_systemMenu = nullptr;
     QSize m_minimumFrame;
     bool m_live = false;
@@ -110,6 +118,8 @@ public:
     int RunMessageBox(Dialog* owner, std::string_view text, std::string_view caption, MessageIcon icon,
                    MessageButtons buttons) override;
     std::string AskSaveFileName(Dialog* owner) override;
+    std::string AskOpenFileName(Dialog* owner) override;
+    void SetClipboardText(std::string_view text) override;
     std::string ApplicationTitle() const override;
     void InitialiseRichEdit() override {}
     std::string LicenceDocument() const override;

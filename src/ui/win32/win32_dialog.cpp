@@ -4,6 +4,7 @@
 
 #include <commctrl.h>
 #include <commdlg.h>
+#include <shellapi.h>
 #include <richedit.h>
 
 #include <algorithm>
@@ -68,13 +69,16 @@ struct FrameStyle {
 
 FrameStyle StyleOf(DialogFrame frame)
 {
+    // Windows other than the detail windows (which are placed by their cascade) open
+    // centred on their owner, or on the screen.
     const DWORD common = WS_POPUP | WS_CAPTION | DS_SETFONT;
+    const DWORD centred = common | DS_CENTER;
     switch (frame) {
     case DialogFrame::Main:
-        return {common | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX, WS_EX_APPWINDOW | WS_EX_CLIENTEDGE};
+        return {centred | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX, WS_EX_APPWINDOW | WS_EX_CLIENTEDGE};
     case DialogFrame::Tool: return {common | WS_SYSMENU | WS_THICKFRAME, WS_EX_TOOLWINDOW | WS_EX_STATICEDGE};
-    case DialogFrame::Fixed: return {common | WS_SYSMENU | DS_MODALFRAME, WS_EX_DLGMODALFRAME};
-    case DialogFrame::Sizing: return {common | WS_THICKFRAME | DS_MODALFRAME, WS_EX_DLGMODALFRAME};
+    case DialogFrame::Fixed: return {centred | WS_SYSMENU | DS_MODALFRAME, WS_EX_DLGMODALFRAME};
+    case DialogFrame::Sizing: return {centred | WS_THICKFRAME | DS_MODALFRAME, WS_EX_DLGMODALFRAME};
     }
     return {common, 0};
 }
@@ -108,7 +112,7 @@ ControlClass ClassOf(const ControlTemplate& c)
     }
     case ControlKind::PacketList:
         return {0, WC_LISTVIEWW,
-                LVS_REPORT | LVS_OWNERDATA | LVS_NOCOLUMNHEADER | LVS_SINGLESEL | LVS_SHOWSELALWAYS | WS_BORDER |
+                LVS_REPORT | LVS_OWNERDATA | LVS_NOCOLUMNHEADER | LVS_SHOWSELALWAYS | WS_BORDER |
                     WS_TABSTOP};
     case ControlKind::IpAddress: return {0, WC_IPADDRESSW, WS_TABSTOP};
     case ControlKind::Trackbar: return {0, TRACKBAR_CLASSW, TBS_VERT | TBS_NOTICKS | WS_TABSTOP};
@@ -229,7 +233,6 @@ Win32Dialog::~Win32Dialog()
         m_tellHandler = false;  // its handler is going: nothing more to tell
         DestroyWindow(m_hwnd);
     }
-    if (m_accelerators) DestroyAcceleratorTable(m_accelerators);
     if (m_fixedFont) DeleteObject(m_fixedFont);
 }
 
@@ -351,7 +354,10 @@ INT_PTR Win32Dialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool*
         return 0;
     case WM_CONTEXTMENU: {
         const HWND control = reinterpret_cast<HWND>(wParam);
-        if (control == m_hwnd || !m_commands.count(GetDlgCtrlID(control))) {
+        const int id = GetDlgCtrlID(control);
+        const bool hasMenu = std::any_of(m_commands.begin(), m_commands.end(),
+                                         [id](const auto& entry) { return entry.first == id && entry.second.text; });
+        if (control == m_hwnd || !hasMenu) {
             *handled = false;
             return 0;
         }
@@ -373,6 +379,7 @@ INT_PTR Win32Dialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool*
         return 0;
     }
     case WM_QUERYDRAGICON: return reinterpret_cast<INT_PTR>(ProgramIcon(false));
+    case WM_DROPFILES: OnDropFiles(reinterpret_cast<HDROP>(wParam)); return 0;
     case WM_DESTROY_LATER: DestroyWindow(m_hwnd); return 0;
     default: break;
     }
@@ -390,7 +397,8 @@ LRESULT Win32Dialog::OnNotify(const NMHDR& header)
         if (list == m_lists.end() || !(info.item.mask & LVIF_TEXT) || info.item.iItem < 0 ||
             static_cast<size_t>(info.item.iItem) >= list->second.shown || info.item.cchTextMax <= 0)
             return 0;
-        const std::string_view line = list->second.lines.Line(static_cast<size_t>(info.item.iItem));
+        LineBuffer buffer;  // a file's lines are formatted here, when shown
+        const std::string_view line = list->second.lines.Line(static_cast<size_t>(info.item.iItem), buffer);
         const size_t n = std::min(line.size(), static_cast<size_t>(info.item.cchTextMax - 1));
         for (size_t i = 0; i < n; ++i) info.item.pszText[i] = static_cast<wchar_t>(static_cast<unsigned char>(line[i]));
         info.item.pszText[n] = L'\0';
@@ -398,7 +406,8 @@ LRESULT Win32Dialog::OnNotify(const NMHDR& header)
     }
     case LVN_ITEMCHANGED: {
         const auto& change = reinterpret_cast<const NMLISTVIEW&>(header);
-        if ((change.uChanged & LVIF_STATE) && (change.uNewState & LVIS_SELECTED) && !(change.uOldState & LVIS_SELECTED) &&
+        // The current line is the focused one; with Shift or Ctrl more lines are selected.
+        if ((change.uChanged & LVIF_STATE) && (change.uNewState & LVIS_FOCUSED) && !(change.uOldState & LVIS_FOCUSED) &&
             Live())
             m_handler.OnSelectionChanged(id);
         return 0;
@@ -431,9 +440,13 @@ void Win32Dialog::ShowContextMenu(HWND control, int x, int y)
         y = place.top;
     }
     HMENU menu = CreatePopupMenu();
-    for (const ContextCommand& command : m_commands[GetDlgCtrlID(control)].commands) {
+    const int id = GetDlgCtrlID(control);
+    for (const auto& [owner, command] : m_commands) {
+        if (owner != id || !command.text) continue;
         std::wstring text = WideFromLatin1(command.text);
-        if (command.ctrlKey) text += std::wstring(L"\tCtrl+") + static_cast<wchar_t>(command.ctrlKey);
+        if (command.key.key != 0)
+            text += std::wstring(L"\t") + (command.key.ctrl ? L"Ctrl+" : L"") + (command.key.shift ? L"Shift+" : L"") +
+                    (command.key.key == KEY_F3 ? std::wstring(L"F3") : std::wstring(1, static_cast<wchar_t>(command.key.key)));
         AppendMenuW(menu, MF_STRING | (m_handler.IsCommandEnabled(command.command) ? 0 : MF_GRAYED),
                     static_cast<UINT_PTR>(command.command), text.c_str());
     }
@@ -448,7 +461,7 @@ bool Win32Dialog::PreTranslate(MSG& message)
     if (!root) return false;
     const auto found = std::find_if(g_dialogs.begin(), g_dialogs.end(), [root](Win32Dialog* d) { return d->m_hwnd == root; });
     if (found == g_dialogs.end()) return false;
-    if ((*found)->m_accelerators && TranslateAcceleratorW(root, (*found)->m_accelerators, &message)) return true;
+    if ((message.message == WM_KEYDOWN || message.message == WM_SYSKEYDOWN) && (*found)->RunShortcut(message)) return true;
     return IsDialogMessageW(root, &message);
 }
 
@@ -501,6 +514,29 @@ void Win32Dialog::Show()
     SetForegroundWindow(m_hwnd);
 }
 
+void Win32Dialog::Hide()
+{
+    if (m_hwnd) ShowWindow(m_hwnd, SW_HIDE);
+}
+
+void Win32Dialog::AcceptFileDrops()
+{
+    if (m_hwnd) DragAcceptFiles(m_hwnd, TRUE);
+}
+
+void Win32Dialog::OnDropFiles(HDROP drop)
+{
+    std::vector<std::string> paths;
+    const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+    for (UINT i = 0; i < count; ++i) {
+        std::wstring path(static_cast<size_t>(DragQueryFileW(drop, i, nullptr, 0)) + 1, L'\0');
+        path.resize(DragQueryFileW(drop, i, path.data(), static_cast<UINT>(path.size())));
+        paths.push_back(Utf8FromWide(path));
+    }
+    DragFinish(drop);
+    if (m_live && !paths.empty()) m_handler.OnFilesDropped(paths);
+}
+
 void Win32Dialog::Destroy()
 {
     if (!m_hwnd) return;
@@ -541,13 +577,25 @@ void Win32Dialog::KillTimer(int timerId)
 
 void Win32Dialog::AddContextCommand(int controlId, const ContextCommand& command)
 {
-    m_commands[controlId].commands.push_back(command);
-    std::vector<ACCEL> keys;
-    for (const auto& [id, commands] : m_commands)
-        for (const ContextCommand& c : commands.commands)
-            if (c.ctrlKey) keys.push_back(ACCEL{FCONTROL | FVIRTKEY, static_cast<WORD>(c.ctrlKey), static_cast<WORD>(c.command)});
-    if (m_accelerators) DestroyAcceleratorTable(m_accelerators);
-    m_accelerators = keys.empty() ? nullptr : CreateAcceleratorTableW(keys.data(), static_cast<int>(keys.size()));
+    m_commands.emplace_back(controlId, command);
+}
+
+bool Win32Dialog::RunShortcut(const MSG& message)
+{
+    const bool ctrl = GetKeyState(VK_CONTROL) < 0;
+    const bool shift = GetKeyState(VK_SHIFT) < 0;
+    const int key = static_cast<int>(message.wParam);  // letters' virtual keys are their upper-case codes
+    const int focused = message.hwnd == m_hwnd ? NO_ID : GetDlgCtrlID(message.hwnd);
+    // The focused control's own command first, then the window's.
+    for (const int scope : {focused, NO_ID}) {
+        for (const auto& [owner, command] : m_commands) {
+            if (owner != scope || command.key.key != key || command.key.ctrl != ctrl || command.key.shift != shift) continue;
+            if (m_live && m_handler.IsCommandEnabled(command.command)) m_handler.OnCommand(command.command);
+            return true;
+        }
+        if (scope == NO_ID) break;
+    }
+    return false;
 }
 
 void Win32Dialog::SetText(int id, std::string_view text)
@@ -709,14 +757,36 @@ void Win32Dialog::EndTree(int id)
     m_quiet = quiet;
 }
 
+const DetailTree& Win32Dialog::ShownTree(int id) const
+{
+    static const DetailTree none;
+    const auto tree = m_trees.find(id);
+    return tree == m_trees.end() ? none : tree->second;
+}
+
+NodeId Win32Dialog::SelectedTreeNode(int id) const
+{
+    HWND control = Control(id);
+    const auto tree = m_trees.find(id);
+    const HTREEITEM selected = control ? TreeView_GetSelection(control) : nullptr;
+    if (tree == m_trees.end() || !selected) return NO_NODE;
+    TVITEMW item{};
+    item.mask = TVIF_PARAM;
+    item.hItem = selected;
+    TreeView_GetItem(control, &item);
+    const auto node = static_cast<NodeId>(item.lParam);
+    return node >= 0 && static_cast<size_t>(node) < tree->second.Size() ? node : NO_NODE;
+}
+
 std::string Win32Dialog::SelectedItemText(int id) const
 {
     HWND control = Control(id);
     if (!control) return {};
     if (const auto list = m_lists.find(id); list != m_lists.end()) {
-        const int row = ListView_GetNextItem(control, -1, LVNI_SELECTED);
+        const int row = ListView_GetNextItem(control, -1, LVNI_FOCUSED);
         if (row < 0 || static_cast<size_t>(row) >= list->second.shown) return {};
-        return std::string(list->second.lines.Line(static_cast<size_t>(row)));
+        LineBuffer buffer;
+        return std::string(list->second.lines.Line(static_cast<size_t>(row), buffer));
     }
     const auto tree = m_trees.find(id);
     const HTREEITEM selected = TreeView_GetSelection(control);
@@ -765,9 +835,9 @@ void Win32Dialog::SizeListColumn(int id)
     ListView_SetColumnWidth(control, 0, width);
 }
 
-SummaryTarget& Win32Dialog::ListTarget(int id) { return m_lists[id].lines; }
+PacketLines& Win32Dialog::ListLines(int id) { return m_lists[id].lines; }
 
-bool Win32Dialog::CommitList(int id)
+bool Win32Dialog::CommitList(int id, bool scrollToLast)
 {
     PacketList& list = m_lists[id];
     const size_t size = list.lines.Size();
@@ -777,7 +847,7 @@ bool Win32Dialog::CommitList(int id)
     if (wasEmpty) SizeListColumn(id);
     if (HWND control = Control(id)) {
         ListView_SetItemCountEx(control, static_cast<int>(size), LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
-        ListView_EnsureVisible(control, static_cast<int>(size) - 1, FALSE);
+        if (scrollToLast) ListView_EnsureVisible(control, static_cast<int>(size) - 1, FALSE);
     }
     return true;
 }
@@ -787,8 +857,20 @@ void Win32Dialog::SelectListLine(int id, size_t row)
     HWND control = Control(id);
     if (!control || row >= m_lists[id].shown) return;
     const int item = static_cast<int>(row);
+    ListView_SetItemState(control, -1, 0, LVIS_SELECTED);  // the only one selected
     ListView_SetItemState(control, item, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
     ListView_EnsureVisible(control, item, FALSE);
+}
+
+std::vector<size_t> Win32Dialog::SelectedListLines(int id) const
+{
+    std::vector<size_t> rows;
+    HWND control = Control(id);
+    if (!control) return rows;
+    for (int row = ListView_GetNextItem(control, -1, LVNI_SELECTED); row >= 0;
+         row = ListView_GetNextItem(control, row, LVNI_SELECTED))
+        rows.push_back(static_cast<size_t>(row));
+    return rows;
 }
 
 Win32Dialog* AsWin32(Dialog* dialog) { return static_cast<Win32Dialog*>(dialog); }
@@ -824,6 +906,45 @@ std::string Win32WindowSystem::AskSaveFileName(Dialog* owner)
     if (!GetSaveFileNameW(&ask)) return {};
     path.resize(wcslen(path.c_str()));
     return Utf8FromWide(path);
+}
+
+std::string Win32WindowSystem::AskOpenFileName(Dialog* owner)
+{
+    std::wstring path(32768, L'\0');
+    OPENFILENAMEW ask{};
+    ask.lStructSize = sizeof ask;
+    ask.hwndOwner = owner ? AsWin32(owner)->Handle() : nullptr;
+    ask.lpstrFilter = L"Capture files (*.pcap;*.pcapng;*.cap)\0*.pcap;*.pcapng;*.cap\0All files (*.*)\0*.*\0";
+    ask.lpstrFile = path.data();
+    ask.nMaxFile = static_cast<DWORD>(path.size());
+    ask.lpstrTitle = L"Open Packets";
+    ask.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_EXPLORER;
+    if (!GetOpenFileNameW(&ask)) return {};
+    path.resize(wcslen(path.c_str()));
+    return Utf8FromWide(path);
+}
+
+void Win32WindowSystem::SetClipboardText(std::string_view text)
+{
+    // Unicode text with the platform's line ends.
+    std::wstring wide;
+    wide.reserve(text.size() + text.size() / 32 + 1);
+    for (const char c : text) {
+        if (c == '\n') wide.push_back(L'\r');
+        wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
+    }
+    const size_t bytes = (wide.size() + 1) * sizeof(wchar_t);
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
+    if (!memory) return;
+    std::memcpy(GlobalLock(memory), wide.c_str(), bytes);
+    GlobalUnlock(memory);
+    if (!OpenClipboard(nullptr)) {
+        GlobalFree(memory);
+        return;
+    }
+    EmptyClipboard();
+    if (!SetClipboardData(CF_UNICODETEXT, memory)) GlobalFree(memory);  // the clipboard owns it once set
+    CloseClipboard();
 }
 
 std::string Win32WindowSystem::ApplicationTitle() const

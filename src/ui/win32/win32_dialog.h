@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include <map>
 #include <memory>
 #include <vector>
@@ -27,7 +29,9 @@ public:
     int RunModal() override;
     void EndDialog(int result) override;
     void Show() override;
+    void Hide() override;
     void Destroy() override;
+    void AcceptFileDrops() override;
     void MoveTo(int x, int y) override;
     void SetProgramIcon() override;
     void SetMinimumFrameSize(int width, int height) override;
@@ -56,12 +60,15 @@ public:
 
     DetailTree& BeginTree(int id) override;
     void EndTree(int id) override;
+    const DetailTree& ShownTree(int id) const override;
+    NodeId SelectedTreeNode(int id) const override;
     std::string SelectedItemText(int id) const override;
 
     void ClearList(int id) override;
-    SummaryTarget& ListTarget(int id) override;
-    bool CommitList(int id) override;
+    PacketLines& ListLines(int id) override;
+    bool CommitList(int id, bool scrollToLast) override;
     void SelectListLine(int id, size_t row) override;
+    std::vector<size_t> SelectedListLines(int id) const override;
 
     // Gives a message of the modal loop to the dialog it belongs to (keyboard navigation and
     // the context commands' keys); true when that dialog took it.
@@ -72,14 +79,14 @@ private:
         PacketLines lines;
         size_t shown = 0;
     };
-    struct ContextCommands {
-        std::vector<ContextCommand> commands;
-    };
 
     static INT_PTR CALLBACK DialogProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool* handled);
     LRESULT OnNotify(const NMHDR& header);
     void ShowContextMenu(HWND control, int x, int y);
+    // Runs the command a key press stands for in this window; false when none does.
+    bool RunShortcut(const MSG& message);
+    void OnDropFiles(HDROP drop);
     void FinishCreation(const DialogTemplate& dialogTemplate);
     void EnsureFixedPitchFont();
     void SizeListColumn(int id);
@@ -89,8 +96,7 @@ private:
     DialogHandler& m_handler;
     std::map<int, DetailTree> m_trees;
     std::map<int, PacketList> m_lists;
-    std::map<int, ContextCommands> m_commands;
-    HACCEL m_accelerators = nullptr;
+    std::vector<std::pair<int, ContextCommand>> m_commands;  // (control or NO_ID, command), in order
     HFONT m_fixedFont = nullptr;  // set when the template's fixed-pitch face was missing
     SIZE m_minimumFrame{};
     int m_result = 0;
@@ -108,6 +114,8 @@ public:
     int RunMessageBox(Dialog* owner, std::string_view text, std::string_view caption, MessageIcon icon,
                    MessageButtons buttons) override;
     std::string AskSaveFileName(Dialog* owner) override;
+    std::string AskOpenFileName(Dialog* owner) override;
+    void SetClipboardText(std::string_view text) override;
     std::string ApplicationTitle() const override;
     void InitialiseRichEdit() override;
     std::string LicenceDocument() const override;

@@ -1,9 +1,11 @@
 // kestrine.exe run as a user runs it, under Wine: Wine refuses the receive-all socket, so
 // the "ERROR" box comes first; on the first run the About box with the licence follows,
 // with FirstRun already stored; then the main window, whose Esc asks "Really Quit?", and OK
-// ends the program with status 0. The second run shows no About box.
+// ends the program with status 0. The second run shows no About box; it is given a capture
+// file to show.
 #include <windows.h>
 
+#include <commctrl.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -18,6 +20,7 @@ constexpr const wchar_t* ABOUT_CAPTION = L"About Kestrine - Harvoll";
 constexpr const wchar_t* KEY = L"Software\\Harvoll\\Kestrine";
 constexpr int MESSAGE_BOX_TEXT_ID = 0xFFFF;
 constexpr int ABOUT_TEXT_ID = 1039;
+constexpr int PACKET_LIST_ID = 1014;
 
 // The program, as Wine names a Unix path.
 std::wstring ProgramPath()
@@ -56,11 +59,35 @@ bool FirstRunValue(DWORD* value)
            type == REG_DWORD && size == sizeof *value;
 }
 
+// A classic pcap file (microsecond stamps, raw IPv4) of n minimal UDP datagrams.
+std::wstring WriteCaptureFile(int n)
+{
+    wchar_t folder[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    const std::wstring path = std::wstring(folder) + L"kestrine-program-test.pcap";
+    std::string bytes("\xd4\xc3\xb2\xa1\x02\x00\x04\x00", 8);
+    bytes.append(8, '\0');                            // zone, accuracy
+    bytes.append("\xff\xff\x00\x00\x65\x00\x00\x00", 8);  // snapshot length, link type 101
+    const std::string datagram("\x45\x00\x00\x1c\x00\x01\x00\x00\x40\x11\x00\x00\xc0\x00\x02\x01"
+                               "\xc6\x33\x64\x07\x04\x01\x17\x70\x00\x08\x00\x00", 28);
+    for (int i = 0; i < n; ++i) {
+        const char record[16] = {0, 0, 0, 0, static_cast<char>(i), 0, 0, 0, 28, 0, 0, 0, 28, 0, 0, 0};
+        bytes.append(record, sizeof record);
+        bytes.append(datagram);
+    }
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    return path;
+}
+
 class Program {
 public:
-    Program()
+    explicit Program(const std::wstring& argument = L"")
     {
         std::wstring command = L"\"" + ProgramPath() + L"\"";
+        if (!argument.empty()) command += L" \"" + argument + L"\"";
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         m_started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
@@ -133,14 +160,20 @@ TEST(Program, FirstRunThenSecondRunAsAUserSeesThem)
         QuitWithEscape(main, program);
     }
     {
-        Program program;
+        // The one argument names a capture file: its packets are listed under the header line.
+        const std::wstring file = WriteCaptureFile(3);
+        Program program(file);
         ASSERT_TRUE(program.Started());
         DismissBindError();
         HWND main = WaitForWindow(DIALOG_CLASS, MAIN_CAPTION);
         ASSERT_NE(main, nullptr);
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
         EXPECT_EQ(FindWindowW(DIALOG_CLASS, ABOUT_CAPTION), nullptr);
+        DWORD_PTR lines = 0;
+        SendMessageTimeoutW(GetDlgItem(main, PACKET_LIST_ID), LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, 5000, &lines);
+        EXPECT_EQ(lines, 4u);
         QuitWithEscape(main, program);
+        DeleteFileW(file.c_str());
     }
 }
 

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <shlobj.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -13,11 +14,13 @@
 #include <vector>
 
 #include "capture/capture_session.h"
+#include "capture_file/save_packets.h"
 #include "decode/section_states.h"
 #include "decode/summary.h"
 #include "tests/capture/scripted_socket.h"
 #include "ui/about_box.h"
 #include "ui/detail_window.h"
+#include "ui/find_dialog.h"
 #include "ui/first_run_store.h"
 #include "ui/main_window.h"
 #include "ui/session_globals.h"
@@ -402,6 +405,110 @@ TEST_F(Win32Windows, TheConfigurationDialogExchangesItsFieldsWithTheControls)
     PostMessageW(dialog.Control(IDC_DONE), BM_CLICK, 0, 0);
     EXPECT_EQ(dialog.RunModal(), ID_OK);
     configure.Close();
+}
+
+// A key as the user presses it on a control, with Ctrl and Shift as asked.
+void Press(HWND target, int key, bool ctrl = false, bool shift = false)
+{
+    BYTE keys[256];
+    GetKeyboardState(keys);
+    BYTE held[256];
+    std::copy(std::begin(keys), std::end(keys), held);
+    held[VK_CONTROL] = ctrl ? 0x80 : 0;
+    held[VK_SHIFT] = shift ? 0x80 : 0;
+    SetKeyboardState(held);
+    PostMessageW(target, WM_KEYDOWN, static_cast<WPARAM>(key), 0);
+    Pump(50);
+    SetKeyboardState(keys);
+}
+
+std::wstring Clipboard()
+{
+    std::wstring text;
+    if (!OpenClipboard(nullptr)) return text;
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        text = static_cast<const wchar_t*>(GlobalLock(data));
+        GlobalUnlock(data);
+    }
+    CloseClipboard();
+    return text;
+}
+
+// A capture file of n UDP datagrams whose payloads say "payload N".
+std::string WriteCaptureFile(int n)
+{
+    wchar_t folder[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    const std::string path = Utf8FromWide(folder) + "kestrine-windows-test.pcap";
+    std::vector<std::vector<uint8_t>> datagrams;
+    std::vector<PacketRecord> records;
+    for (int i = 0; i < n; ++i) {
+        std::vector<uint8_t> d = script::Datagram(17, ADDRESS_A, ADDRESS_B, 28, 0);
+        const std::string payload = "payload " + std::to_string(i);
+        d.insert(d.end(), payload.begin(), payload.end());
+        d[3] = static_cast<uint8_t>(d.size());
+        datagrams.push_back(std::move(d));
+    }
+    for (const auto& d : datagrams)
+        records.push_back(PacketRecord{d.data(), static_cast<int32_t>(d.size()), 0.0f, 1700000000000000000});
+    std::string error;
+    EXPECT_TRUE(SavePackets(records.data(), n, path, &error)) << error;
+    return path;
+}
+
+TEST_F(Win32Windows, OpensFilesCopiesAndFindsByKeyboardAndDrop)
+{
+    Boxes boxes;
+    StartMainWindow();
+    const std::string path = WriteCaptureFile(4);
+    SetOpenFileChooser([&] { return path; });
+    SetFocus(List());
+    Press(List(), 'O', true);
+    SetOpenFileChooser(nullptr);
+    ASSERT_EQ(ListView_GetItemCount(List()), 5);
+    EXPECT_EQ(ListLine(List(), 0), SUMMARY_COLUMN_HEADER);
+    EXPECT_EQ(ListLine(List(), 4).substr(0, 25), "    3      0.000000    37");
+
+    // Two lines selected: the column header line, then theirs, with the platform's line ends.
+    ListView_SetItemState(List(), 1, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    ListView_SetItemState(List(), 3, LVIS_SELECTED, LVIS_SELECTED);
+    Press(List(), 'C', true);
+    EXPECT_EQ(Clipboard(), WideFromLatin1(ListLine(List(), 0) + "\r\n" + ListLine(List(), 1) + "\r\n" + ListLine(List(), 3) + "\r\n"));
+
+    // Ctrl+F opens the Find dialog; Enter and F3 go forward, Shift+F3 back.
+    Press(List(), 'F', true);
+    HWND find = FindWindowW(nullptr, L"Find");
+    ASSERT_NE(find, nullptr);
+    EXPECT_TRUE(IsWindowVisible(find));
+    EXPECT_EQ(GetWindow(find, GW_OWNER), m_main->Handle());
+    SetWindowTextW(GetDlgItem(find, IDC_FIND_TEXT), L"payload 2");
+    SendMessageW(GetDlgItem(find, IDC_FIND_DETAILS), BM_CLICK, 0, 0);
+    Press(GetDlgItem(find, IDC_FIND_TEXT), VK_RETURN);
+    EXPECT_EQ(ListView_GetNextItem(List(), -1, LVNI_FOCUSED), 3);
+    SetWindowTextW(GetDlgItem(find, IDC_FIND_TEXT), L"UDP");
+    Press(GetDlgItem(find, IDC_FIND_TEXT), VK_F3);
+    EXPECT_EQ(ListView_GetNextItem(List(), -1, LVNI_FOCUSED), 4);
+    Press(List(), VK_F3, false, true);
+    EXPECT_EQ(ListView_GetNextItem(List(), -1, LVNI_FOCUSED), 3);
+    SetWindowTextW(GetDlgItem(find, IDC_FIND_TEXT), L"nowhere");
+    SendMessageW(GetDlgItem(find, IDC_FIND_NEXT), BM_CLICK, 0, 0);
+    EXPECT_EQ(WindowText(GetDlgItem(find, IDC_FIND_STATUS)), "Not found");
+    EXPECT_TRUE(boxes.m_seen.empty());
+
+    // A file dropped on the window opens too.
+    Click(IDC_BEGIN_CAPTURE);
+    Click(IDC_ABORT_CAPTURE);
+    ASSERT_TRUE(PumpUntil([&] { return Enabled(IDC_BEGIN_CAPTURE); }));
+    ASSERT_EQ(ListView_GetItemCount(List()), 1);
+    const std::wstring wide = WideFromUtf8(path);
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DROPFILES) + (wide.size() + 2) * sizeof(wchar_t));
+    auto* files = static_cast<DROPFILES*>(GlobalLock(memory));
+    files->pFiles = sizeof(DROPFILES);
+    files->fWide = TRUE;
+    std::copy(wide.begin(), wide.end(), reinterpret_cast<wchar_t*>(files + 1));
+    GlobalUnlock(memory);
+    SendMessageW(m_main->Handle(), WM_DROPFILES, reinterpret_cast<WPARAM>(memory), 0);  // the window frees it
+    EXPECT_EQ(ListView_GetItemCount(List()), 5);
 }
 
 TEST_F(Win32Windows, TheFirstRunShowsTheAboutBoxWithTheLicenceAfterWritingTheValue)

@@ -1,5 +1,5 @@
 // Replacing a file on Linux: mkostemp beside the target, fsync, rename; see replace_file.h.
-#include "ui/replace_file.h"
+#include "capture_file/replace_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,6 +1,6 @@
 // Replacing a file on Windows: a new file beside the target, FlushFileBuffers, MoveFileExW;
 // see replace_file.h. Paths arrive in UTF-8 and go to the W functions in UTF-16.
-#include "ui/replace_file.h"
+#include "capture_file/replace_file.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN

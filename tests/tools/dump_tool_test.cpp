@@ -1,10 +1,7 @@
-// Capture files: which frames become records, their bytes and times, how reading ends; and
-// the output, messages and exit statuses of kestrine-dump and kestrine-records on them.
-#include "capture_file.h"
-
+// The output, messages and exit statuses of kestrine-dump and kestrine-records on capture
+// files.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <pcap/pcap.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,56 +16,19 @@
 #include <utility>
 #include <vector>
 
+#include "capture_file/capture_file.h"
 #include "decode/summary.h"
+#include "tests/capture_file/capture_file_builder.h"
 
 namespace kestrine {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using namespace kestrine::test;
 
-struct Frame {
-    Bytes bytes;
-    long seconds;
-    long fraction;  // in the file's precision
-};
-
-std::string TempPath(const char* name) { return std::string(::testing::TempDir()) + name + std::to_string(getpid()); }
-
-std::string Write(const char* name, int linkType, const std::vector<Frame>& frames, bool nano = false)
+// A pcap file of frames of the given link type, little-endian, at path TempPath(name).
+std::string Write(const char* name, uint32_t linkType, const std::vector<PcapFrame>& frames)
 {
-    const std::string path = TempPath(name);
-    pcap_t* dead = pcap_open_dead_with_tstamp_precision(linkType, 65535,
-                                                        nano ? PCAP_TSTAMP_PRECISION_NANO : PCAP_TSTAMP_PRECISION_MICRO);
-    pcap_dumper_t* dumper = pcap_dump_open(dead, path.c_str());
-    for (const Frame& f : frames) {
-        pcap_pkthdr header{};
-        header.ts.tv_sec = f.seconds;
-        header.ts.tv_usec = f.fraction;
-        header.caplen = header.len = static_cast<bpf_u_int32>(f.bytes.size());
-        pcap_dump(reinterpret_cast<u_char*>(dumper), &header, f.bytes.data());
-    }
-    pcap_dump_close(dumper);
-    pcap_close(dead);
-    return path;
-}
-
-Bytes Datagram(uint8_t marker)
-{
-    Bytes d = {0x45, 0, 0, 28, 0, 0, 0, 0, 64, 17, 0, 0, 192, 0, 2, 1, 198, 51, 100, 7,
-               0, 53, 4, 1, 0, 8, 0, marker};
-    return d;
-}
-
-Bytes Prefix(Bytes head, const Bytes& tail)
-{
-    head.insert(head.end(), tail.begin(), tail.end());
-    return head;
-}
-
-std::string Contents(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return StoreTemp(name, Pcap(linkType, frames));
 }
 
 void Store(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
@@ -78,173 +38,23 @@ std::string Text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.e
 // A raw IPv4 capture of count datagrams marked 0, 1, ..., a millisecond apart.
 std::string WriteDatagrams(const char* name, int count)
 {
-    std::vector<Frame> frames;
-    for (int i = 0; i < count; ++i) frames.push_back({Datagram(static_cast<uint8_t>(i)), 1, i * 1000});
-    return Write(name, DLT_RAW, frames);
+    std::vector<PcapFrame> frames;
+    for (int i = 0; i < count; ++i)
+        frames.push_back({Datagram(static_cast<uint8_t>(i)), 1, static_cast<uint32_t>(i) * 1000});
+    return Write(name, 101, frames);
 }
 
-// Overwrites the captured length in the header of record `record` (from 0) of a pcap file in
-// the host's byte order, as Write makes them.
+// Overwrites the captured length in the header of record `record` (from 0) of a pcap file
+// as Write makes them.
 void SetCapturedLength(const std::string& path, int record, uint32_t captured)
 {
     std::string bytes = Contents(path);
     size_t at = 24;  // file header
-    for (int i = 0; i < record; ++i) {
-        uint32_t length;
-        std::memcpy(&length, &bytes[at + 8], sizeof length);
-        at += 16 + length;
-    }
+    for (int i = 0; i < record; ++i)
+        at += 16 + (static_cast<uint8_t>(bytes[at + 8]) | static_cast<uint8_t>(bytes[at + 9]) << 8);
     ASSERT_LT(at + 12, bytes.size());
-    std::memcpy(&bytes[at + 8], &captured, sizeof captured);
+    for (int i = 0; i < 4; ++i) bytes[at + 8 + static_cast<size_t>(i)] = static_cast<char>(captured >> 8 * i);
     Store(path, bytes);
-}
-
-struct Taken {
-    std::vector<Bytes> records;
-    std::vector<float> times;
-    std::vector<int64_t> indexes;
-    ReadOutcome outcome;
-};
-
-// Reads every datagram of path, expecting the read to end as `end`; checks the count and
-// that `opened` comes once, before the first datagram, for a file that opens.
-Taken Read(const std::string& path, ReadEnd end = ReadEnd::Complete)
-{
-    Taken t;
-    int opened = 0;
-    t.outcome = ForEachDatagram(
-        path.c_str(),
-        [&](const PacketRecord& r, int64_t index) {
-            EXPECT_EQ(opened, 1);
-            t.records.emplace_back(r.data, r.data + r.length);
-            t.times.push_back(r.timestamp);
-            t.indexes.push_back(index);
-            return true;
-        },
-        [&] { ++opened; });
-    EXPECT_EQ(static_cast<int>(t.outcome.end), static_cast<int>(end)) << path << ": " << t.outcome.reason;
-    EXPECT_EQ(opened, end == ReadEnd::CannotOpen ? 0 : 1) << path;
-    EXPECT_EQ(t.outcome.datagrams, static_cast<int64_t>(t.records.size())) << path;
-    EXPECT_EQ(t.outcome.reason.empty(), end == ReadEnd::Complete) << path << ": " << t.outcome.reason;
-    return t;
-}
-
-TEST(CaptureFile, EthernetWithAndWithoutVlanTag)
-{
-    const Bytes mac(12, 0x11);
-    const auto path = Write("eth", DLT_EN10MB,
-                            {{Prefix(Prefix(mac, {0x08, 0x00}), Datagram(1)), 100, 0},
-                             {Prefix(Prefix(mac, {0x86, 0xdd}), Datagram(2)), 100, 1},          // IPv6: skipped
-                             {Prefix(Prefix(mac, {0x81, 0x00, 0x00, 0x05, 0x08, 0x00}), Datagram(3)), 100, 2},
-                             {Prefix(mac, {0x08, 0x00}), 100, 3},                               // nothing after it
-                             {Prefix(Prefix(mac, {0x08, 0x06}), Datagram(4)), 100, 4}});         // ARP: skipped
-    const Taken t = Read(path);
-    ASSERT_EQ(t.records.size(), 2u);
-    EXPECT_EQ(t.records[0], Datagram(1));
-    EXPECT_EQ(t.records[1], Datagram(3));
-    EXPECT_EQ(t.indexes, (std::vector<int64_t>{0, 1}));
-    unlink(path.c_str());
-}
-
-TEST(CaptureFile, CookedRawAndLoopbackFrames)
-{
-    Bytes sll(16, 0);
-    sll[14] = 0x08;
-    Bytes sll2(20, 0);
-    sll2[0] = 0x08;
-    const struct {
-        int link;
-        Bytes frame;
-    } cases[] = {
-        {DLT_LINUX_SLL, Prefix(sll, Datagram(5))},
-        {276, Prefix(sll2, Datagram(6))},
-        {DLT_NULL, Prefix({2, 0, 0, 0}, Datagram(7))},
-        {DLT_NULL, Prefix({0, 0, 0, 2}, Datagram(8))},
-        {DLT_LOOP, Prefix({0, 0, 0, 2}, Datagram(9))},
-        {DLT_RAW, Datagram(10)},
-        {228, Datagram(11)},
-    };
-    for (const auto& c : cases) {
-        const auto path = Write("link", c.link, {{c.frame, 1, 0}});
-        const Taken t = Read(path);
-        ASSERT_EQ(t.records.size(), 1u) << c.link;
-        EXPECT_EQ(t.records[0].back(), c.frame.back()) << c.link;
-        EXPECT_EQ(t.records[0].size(), Datagram(0).size()) << c.link;
-        unlink(path.c_str());
-    }
-    // Skipped: family 24 (IPv6) on null, a raw IPv6 frame, an unknown link type.
-    EXPECT_TRUE(Read(Write("null6", DLT_NULL, {{Prefix({24, 0, 0, 0}, Datagram(1)), 1, 0}})).records.empty());
-    Bytes v6 = Datagram(1);
-    v6[0] = 0x60;
-    EXPECT_TRUE(Read(Write("raw6", DLT_RAW, {{v6, 1, 0}})).records.empty());
-    EXPECT_TRUE(Read(Write("wifi", DLT_IEEE802_11, {{Datagram(1), 1, 0}})).records.empty());
-}
-
-TEST(CaptureFile, TimesCountFromTheFirstTakenFrame)
-{
-    Bytes v6 = Datagram(1);
-    v6[0] = 0x60;
-    const auto micro = Write("micro", DLT_RAW, {{v6, 5, 0}, {Datagram(1), 10, 999999}, {Datagram(2), 12, 250000}});
-    const Taken a = Read(micro);
-    ASSERT_EQ(a.times.size(), 2u);
-    EXPECT_EQ(a.times[0], 0.0f);
-    EXPECT_EQ(a.times[1], static_cast<float>(2.0 + (250000.0 - 999999.0) / 1e6));
-
-    const auto nano = Write("nano", DLT_RAW, {{Datagram(1), 10, 1}, {Datagram(2), 10, 500000001}}, true);
-    const Taken b = Read(nano);
-    ASSERT_EQ(b.times.size(), 2u);
-    EXPECT_EQ(b.times[1], 0.5f);
-}
-
-TEST(CaptureFile, FilesThatCannotBeOpened)
-{
-    EXPECT_EQ(Read("/nonexistent/file.pcap", ReadEnd::CannotOpen).outcome.reason, std::strerror(ENOENT));
-    EXPECT_EQ(Read(::testing::TempDir(), ReadEnd::CannotOpen).outcome.reason, std::strerror(EISDIR));
-
-    const std::string path = TempPath("notcapture");
-    Store(path, "");
-    EXPECT_EQ(Read(path, ReadEnd::CannotOpen).outcome.reason, "empty file");
-    // libpcap's reason, which must not repeat the path: the caller names the file.
-    Store(path, "not a capture file at all");
-    EXPECT_EQ(Read(path, ReadEnd::CannotOpen).outcome.reason.find(path), std::string::npos);
-    unlink(path.c_str());
-
-    // A capture without records opens and is read to its end.
-    EXPECT_TRUE(Read(Write("norecords", DLT_EN10MB, {})).records.empty());
-}
-
-TEST(CaptureFile, ACorruptOrCutRecordEndsTheReadAfterTheDatagramsBeforeIt)
-{
-    // The fourth of five records claims more bytes than the file has left.
-    const auto corrupt = WriteDatagrams("corrupt", 5);
-    SetCapturedLength(corrupt, 3, 8192);
-    const Taken a = Read(corrupt, ReadEnd::CutShort);
-    EXPECT_EQ(a.records, (std::vector<Bytes>{Datagram(0), Datagram(1), Datagram(2)}));
-    EXPECT_NE(a.outcome.reason.find("8192"), std::string::npos) << a.outcome.reason;
-    unlink(corrupt.c_str());
-
-    // The file ends inside the last record's bytes, then inside its header.
-    const auto cut = WriteDatagrams("cut", 3);
-    const std::string whole = Contents(cut);
-    for (const size_t dropped : {size_t{3}, Datagram(0).size() + 5}) {
-        Store(cut, whole.substr(0, whole.size() - dropped));
-        EXPECT_EQ(Read(cut, ReadEnd::CutShort).records, (std::vector<Bytes>{Datagram(0), Datagram(1)})) << dropped;
-    }
-    unlink(cut.c_str());
-}
-
-TEST(CaptureFile, TheVisitorCanStopTheRead)
-{
-    const auto path = WriteDatagrams("stop", 4);
-    int visited = 0;
-    const ReadOutcome outcome = ForEachDatagram(path.c_str(), [&](const PacketRecord&, int64_t index) {
-        ++visited;
-        return index < 1;
-    });
-    EXPECT_EQ(static_cast<int>(outcome.end), static_cast<int>(ReadEnd::Stopped));
-    EXPECT_EQ(outcome.datagrams, 2);
-    EXPECT_EQ(visited, 2);
-    unlink(path.c_str());
 }
 
 enum class Sink {
@@ -361,7 +171,7 @@ std::string DumpAlone(const Arguments& mode, const std::string& path)
 TEST(DumpTool, TreeAndSummaryOutput)
 {
     Bytes udp = Datagram(0x41);
-    const auto path = Write("dump", DLT_RAW, {{udp, 3, 0}, {Bytes(udp.begin(), udp.begin() + 12), 3, 500000}});
+    const auto path = Write("dump", 101, {{udp, 3, 0}, {Bytes(udp.begin(), udp.begin() + 12), 3, 500000}});
     EXPECT_EQ(DumpAlone({"--summary"}, path),
               "Index    Time-Stamp  Size  Proto  Src IP Address   Dst IP Address    Information\n"
               "    0      0.000000    28  UDP    192.0.2.1        198.51.100.7      DNS            \n"
@@ -384,7 +194,9 @@ TEST(DumpTool, ACorruptRecordEndsTheFileWithAMessageAfterTheDatagramsBeforeIt)
         const auto before = WriteDatagrams("before", at);
         const auto corrupt = WriteDatagrams("corrupt", 5);
         SetCapturedLength(corrupt, at, 8192);
-        const std::string reason = Read(corrupt, ReadEnd::CutShort).outcome.reason;
+        const ReadOutcome outcome = LoadCaptureFile(corrupt).outcome;
+        EXPECT_EQ(outcome.end, ReadEnd::CutShort);
+        const std::string reason = outcome.reason;
         const std::string message = "kestrine-dump: " + corrupt + ": cut short after " + std::to_string(at) +
                                     (at == 1 ? " datagram: " : " datagrams: ") + reason + "\n";
         for (const Arguments& mode : MODES) {
@@ -441,7 +253,7 @@ TEST(DumpTool, AFileThatCannotBeOpenedGetsOneMessageAndNoOutput)
     unlink(empty.c_str());
 
     // A capture without records is no error: the column header alone, or nothing.
-    const auto none = Write("norecords", DLT_EN10MB, {});
+    const auto none = Write("norecords", 1, {});
     EXPECT_EQ(DumpAlone({"--summary"}, none), std::string(SUMMARY_COLUMN_HEADER) + "\n");
     EXPECT_EQ(DumpAlone({}, none), "");
     unlink(none.c_str());
@@ -531,7 +343,7 @@ TEST(RecordsTool, WritesEachDatagramToItsOwnFile)
 {
     const auto seeds = Directory("seeds");
     const auto a = WriteDatagrams("ra", 2);
-    const auto b = Write("rb", DLT_RAW, {{Datagram(7), 1, 0}});
+    const auto b = Write("rb", 101, {{Datagram(7), 1, 0}});
     const Result run = Execute(KESTRINE_RECORDS, {seeds, a, b});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");

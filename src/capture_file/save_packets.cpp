@@ -1,11 +1,11 @@
 // Saving a session's datagrams as a classic pcap file, laid out here; the file itself is
 // written whole or not at all by FileReplacement. See save_packets.h.
-#include "ui/save_packets.h"
+#include "capture_file/save_packets.h"
 
 #include <cstring>
 #include <vector>
 
-#include "ui/replace_file.h"
+#include "capture_file/replace_file.h"
 
 namespace kestrine {
 

@@ -1,0 +1,75 @@
+// Reading the IPv4 datagrams of a capture file (pcap or pcapng) as packet records, the way
+// a capture session would have stored them. The formats are parsed here, on every platform:
+//   - pcap: either byte order, microsecond or nanosecond stamps, version 2.x (x <= 4);
+//   - pcapng: sections in either byte order, any number of interfaces each with its own
+//     link type, snapshot length, time resolution (if_tsresol) and offset (if_tsoffset);
+//     enhanced, simple and obsolete packet blocks; other blocks are skipped.
+// A frame longer than its snapshot length is taken up to that length. A simple packet block
+// has no time: it takes the time of the frame before it in the file, or 0 for the first.
+// Every length is checked against the data: a damaged file ends the read with a reason.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "common/packet_record.h"
+
+namespace kestrine {
+
+// Offset of the IPv4 datagram inside a frame of the given link type (a pcap/pcapng LINKTYPE
+// value; 12 is taken as raw IP too, as older writers stored it), or -1 when the frame carries
+// none (another protocol, an unknown link type, nothing after the link header).
+int DatagramOffset(int linkType, const uint8_t* frame, uint32_t captured);
+
+// How reading a capture file ended.
+enum class ReadEnd {
+    Complete,    // every record was read
+    Stopped,     // the visitor asked to stop
+    CannotOpen,  // not opened: missing, unreadable, empty, not a capture file, an unsupported
+                 // version or a damaged file header; nothing visited
+    CutShort,    // a record could not be read: the file ends inside it or it is corrupt
+};
+
+struct ReadOutcome {
+    ReadEnd end = ReadEnd::Complete;
+    int64_t datagrams = 0;  // datagrams taken
+    std::string reason;     // one sentence, for CannotOpen and CutShort; names no file
+};
+
+// Receives each datagram's record and its index among the datagrams taken (from 0);
+// returns false to stop reading.
+using DatagramVisitor = std::function<bool(const PacketRecord&, int64_t)>;
+
+// Calls visit for every IPv4 datagram of the file at path (UTF-8), read in chunks: memory
+// stays bounded whatever the file's size. Path "-" reads standard input. The record's data
+// lasts until visit returns; its timestamp counts from the first taken datagram. opened,
+// when given, is called once the file header has been read, before any datagram.
+ReadOutcome ForEachDatagram(const char* path, const DatagramVisitor& visit,
+                            const std::function<void()>& opened = nullptr);
+
+// A capture file read whole: the records point into bytes, so the contents move but do not
+// copy (a copy's records would point into the original).
+struct CaptureFileContents {
+    CaptureFileContents() = default;
+    CaptureFileContents(CaptureFileContents&&) = default;
+    CaptureFileContents& operator=(CaptureFileContents&&) = default;
+    CaptureFileContents(const CaptureFileContents&) = delete;
+    CaptureFileContents& operator=(const CaptureFileContents&) = delete;
+
+    std::vector<uint8_t> bytes;         // the file, the storage the records point into
+    std::vector<PacketRecord> records;  // the file's IPv4 datagrams in file order
+    ReadOutcome outcome;                // Complete, CannotOpen (no records) or CutShort (the records before the cut)
+};
+
+// Reads the file at path (UTF-8, on Windows too) into memory and takes its datagrams. The
+// path is always a file name: "-" is not standard input here.
+CaptureFileContents LoadCaptureFile(const std::string& path);
+
+// Takes the datagrams of a capture file held in bytes[0..size), appending them to records;
+// the records point into bytes. The outcome is as LoadCaptureFile's (never Stopped).
+ReadOutcome ParseCaptureFile(const uint8_t* bytes, size_t size, std::vector<PacketRecord>* records);
+
+}  // namespace kestrine

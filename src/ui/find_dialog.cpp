@@ -1,0 +1,60 @@
+// The Find dialog.
+#include "ui/find_dialog.h"
+
+#include <array>
+
+namespace kestrine {
+
+namespace {
+
+constexpr std::array FIND_CONTROLS = {
+    ControlTemplate{NO_ID, ControlKind::Label, "Fi&nd what:", 7, 9, 42, 8},
+    ControlTemplate{IDC_FIND_TEXT, ControlKind::LineEdit, nullptr, 50, 7, 128, 12, 0, "Find what"},
+    ControlTemplate{IDC_FIND_DETAILS, ControlKind::CheckBox, "Search decoded &details", 7, 26, 130, 10},
+    ControlTemplate{IDC_FIND_STATUS, ControlKind::Label, "", 7, 44, 128, 8, 0, "Search result"},
+    ControlTemplate{IDC_FIND_NEXT, ControlKind::DefaultButton, "Find &Next", 186, 6, 60, 14},
+    ControlTemplate{IDC_FIND_PREVIOUS, ControlKind::Button, "Find &Previous", 186, 23, 60, 14},
+    ControlTemplate{ID_CANCEL, ControlKind::Button, "Close", 186, 40, 60, 14},
+};
+
+}  // namespace
+
+const DialogTemplate FIND_TEMPLATE{
+    FIND_DIALOG_ID, "Find", "MS Sans Serif", 8, 253, 60, DialogFrame::Fixed, FIND_CONTROLS,
+};
+
+FindDialog::FindDialog(Dialog* owner, Finder finder)
+    : m_dialog(Windows().NewDialog(FIND_TEMPLATE, *this, owner)), m_finder(std::move(finder))
+{
+    m_dialog->AddContextCommand(NO_ID, ContextCommand{FIND_NEXT_COMMAND, nullptr, Shortcut{KEY_F3}});
+    m_dialog->AddContextCommand(NO_ID, ContextCommand{FIND_PREVIOUS_COMMAND, nullptr, Shortcut{KEY_F3, false, true}});
+}
+
+FindDialog::~FindDialog() = default;
+
+void FindDialog::Open()
+{
+    m_dialog->Show();
+    m_dialog->Focus(IDC_FIND_TEXT, true);
+}
+
+void FindDialog::FindAgain(bool forward)
+{
+    const std::string text = m_dialog->Text(IDC_FIND_TEXT);
+    if (text.empty()) {
+        Open();
+        return;
+    }
+    const bool found = m_finder(text, m_dialog->IsChecked(IDC_FIND_DETAILS), forward);
+    m_dialog->SetText(IDC_FIND_STATUS, found ? "" : "Not found");
+}
+
+void FindDialog::OnCommand(int id)
+{
+    if (id == IDC_FIND_NEXT || id == FIND_NEXT_COMMAND) FindAgain(true);
+    else if (id == IDC_FIND_PREVIOUS || id == FIND_PREVIOUS_COMMAND) FindAgain(false);
+}
+
+void FindDialog::OnCancel() { m_dialog->Hide(); }
+
+}  // namespace kestrine
