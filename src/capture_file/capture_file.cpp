@@ -28,6 +28,9 @@
 #endif
 
 #include "capture_file/capture_parser.h"
+#ifdef _WIN32
+#include "common/utf16_win.h"
+#endif
 
 namespace kestrine {
 
@@ -74,13 +77,11 @@ void PreferHugePages(const void* data, size_t size)
 FILE* OpenForReading(const std::string& path)
 {
 #ifdef _WIN32
-    const int size = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.c_str(), -1, nullptr, 0);
-    if (size <= 0) {
+    std::wstring wide;
+    if (!Utf16FromUtf8(path, &wide) || wide.empty()) {
         errno = EINVAL;
         return nullptr;
     }
-    std::wstring wide(static_cast<size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.c_str(), -1, wide.data(), size);
     return _wfopen(wide.c_str(), L"rb");
 #else
     return std::fopen(path.c_str(), "rb");

@@ -2,6 +2,8 @@
 // see replace_file.h. Paths arrive in UTF-8 and go to the W functions in UTF-16.
 #include "capture_file/replace_file.h"
 
+#include "common/utf16_win.h"
+
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -11,7 +13,6 @@
 #include <windows.h>
 
 #include <atomic>
-#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -28,19 +29,6 @@ constexpr size_t LARGEST_WRITE = size_t{1} << 30;
 
 HANDLE HandleOf(intptr_t file) { return reinterpret_cast<HANDLE>(file); }
 
-// False when utf8 is not valid UTF-8 (or too long to convert).
-bool Utf16Of(const std::string& utf8, std::wstring* utf16)
-{
-    utf16->clear();
-    if (utf8.empty()) return true;
-    if (utf8.size() > INT_MAX) return false;
-    const int length = static_cast<int>(utf8.size());
-    const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), length, nullptr, 0);
-    if (units <= 0) return false;
-    utf16->resize(static_cast<size_t>(units));
-    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), length, utf16->data(), units) == units;
-}
-
 // The system's message for an error code, on one line, in UTF-8.
 std::string MessageOf(DWORD code)
 {
@@ -49,15 +37,7 @@ std::string MessageOf(DWORD code)
     const DWORD units = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                            FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
                                        nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::string message;
-    if (units > 0 && units <= INT_MAX) {
-        const int length = static_cast<int>(units);
-        const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-        if (bytes > 0) {
-            message.resize(static_cast<size_t>(bytes));
-            WideCharToMultiByte(CP_UTF8, 0, text, length, message.data(), bytes, nullptr, nullptr);
-        }
-    }
+    std::string message = units > 0 ? Utf8FromUtf16(std::wstring_view(text, units)) : std::string();
     if (text) LocalFree(text);
     while (!message.empty() && (message.back() == ' ' || message.back() == '\r' || message.back() == '\n'))
         message.pop_back();
@@ -127,7 +107,7 @@ bool FileReplacement::Begin(const std::string& path, std::string* reason)
 {
     Discard();
     std::wstring wide;
-    if (!Utf16Of(path, &wide)) {
+    if (!Utf16FromUtf8(path, &wide)) {
         *reason = InvalidPath();
         return false;
     }
@@ -143,7 +123,7 @@ bool FileReplacement::Begin(const std::string& path, std::string* reason)
     for (int attempt = 0; attempt < TEMPORARY_TRIES; ++attempt) {
         const std::string name = TemporaryName(folder);
         std::wstring wideName;
-        if (!Utf16Of(name, &wideName)) {
+        if (!Utf16FromUtf8(name, &wideName)) {
             *reason = InvalidPath();
             return false;
         }
@@ -203,7 +183,7 @@ bool FileReplacement::Commit(std::string* reason)
     m_file = -1;
     std::wstring from, to;
     if (failure == ERROR_SUCCESS) {
-        if (!Utf16Of(m_temporary, &from) || !Utf16Of(m_target, &to))
+        if (!Utf16FromUtf8(m_temporary, &from) || !Utf16FromUtf8(m_target, &to))
             failure = ERROR_NO_UNICODE_TRANSLATION;
         else if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             failure = GetLastError();
@@ -222,7 +202,7 @@ void FileReplacement::Discard()
     if (m_file != -1) CloseHandle(HandleOf(m_file));
     m_file = -1;
     std::wstring name;
-    if (!m_temporary.empty() && Utf16Of(m_temporary, &name)) DeleteFileW(name.c_str());
+    if (!m_temporary.empty() && Utf16FromUtf8(m_temporary, &name)) DeleteFileW(name.c_str());
     m_temporary.clear();
 }
 

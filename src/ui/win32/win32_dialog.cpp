@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/utf16_win.h"
 #include "decode/summary.h"
 #include "ui/resource_ids.h"
 #include "ui/rtf_reader.h"
@@ -158,21 +159,12 @@ std::string Latin1FromWide(std::wstring_view text)
 
 std::wstring WideFromUtf8(std::string_view text)
 {
-    if (text.empty()) return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+    std::wstring wide;
+    Utf16FromUtf8(text, &wide);
     return wide;
 }
 
-std::string Utf8FromWide(std::wstring_view text)
-{
-    if (text.empty()) return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string narrow(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), n, nullptr, nullptr);
-    return narrow;
-}
+std::string Utf8FromWide(std::wstring_view text) { return Utf8FromUtf16(text); }
 
 std::vector<WORD> BuildDialogTemplate(const DialogTemplate& t)
 {
@@ -891,38 +883,32 @@ int Win32WindowSystem::RunMessageBox(Dialog* owner, std::string_view text, std::
     return chosen == IDOK ? MESSAGE_OK : MESSAGE_CANCEL;
 }
 
-std::string Win32WindowSystem::AskSaveFileName(Dialog* owner)
+namespace {
+
+// The system's file dialog for saving or opening; the chosen file as UTF-8, empty when cancelled.
+std::string AskFileName(Dialog* owner, bool save)
 {
     std::wstring path(32768, L'\0');
     OPENFILENAMEW ask{};
     ask.lStructSize = sizeof ask;
     ask.hwndOwner = owner ? AsWin32(owner)->Handle() : nullptr;
-    ask.lpstrFilter = L"Capture files (*.pcap)\0*.pcap\0All files (*.*)\0*.*\0";
+    ask.lpstrFilter = save ? L"Capture files (*.pcap)\0*.pcap\0All files (*.*)\0*.*\0"
+                           : L"Capture files (*.pcap;*.pcapng;*.cap)\0*.pcap;*.pcapng;*.cap\0All files (*.*)\0*.*\0";
     ask.lpstrFile = path.data();
     ask.nMaxFile = static_cast<DWORD>(path.size());
-    ask.lpstrTitle = L"Save Packets As";
-    ask.lpstrDefExt = L"pcap";
-    ask.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_EXPLORER;
-    if (!GetSaveFileNameW(&ask)) return {};
+    ask.lpstrTitle = save ? L"Save Packets As" : L"Open Packets";
+    ask.lpstrDefExt = save ? L"pcap" : nullptr;
+    ask.Flags = OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_EXPLORER | (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
+    if (!(save ? GetSaveFileNameW(&ask) : GetOpenFileNameW(&ask))) return {};
     path.resize(wcslen(path.c_str()));
     return Utf8FromWide(path);
 }
 
-std::string Win32WindowSystem::AskOpenFileName(Dialog* owner)
-{
-    std::wstring path(32768, L'\0');
-    OPENFILENAMEW ask{};
-    ask.lStructSize = sizeof ask;
-    ask.hwndOwner = owner ? AsWin32(owner)->Handle() : nullptr;
-    ask.lpstrFilter = L"Capture files (*.pcap;*.pcapng;*.cap)\0*.pcap;*.pcapng;*.cap\0All files (*.*)\0*.*\0";
-    ask.lpstrFile = path.data();
-    ask.nMaxFile = static_cast<DWORD>(path.size());
-    ask.lpstrTitle = L"Open Packets";
-    ask.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_EXPLORER;
-    if (!GetOpenFileNameW(&ask)) return {};
-    path.resize(wcslen(path.c_str()));
-    return Utf8FromWide(path);
-}
+}  // namespace
+
+std::string Win32WindowSystem::AskSaveFileName(Dialog* owner) { return AskFileName(owner, true); }
+
+std::string Win32WindowSystem::AskOpenFileName(Dialog* owner) { return AskFileName(owner, false); }
 
 void Win32WindowSystem::SetClipboardText(std::string_view text)
 {
