@@ -53,6 +53,10 @@ timeout 300 "$wine" wineboot -i </dev/null >/dev/null 2>&1
 # Wine loads its own copies only from there. Windows need no display: the null driver.
 cp -n /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
 timeout 60 "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+# The server and desktop that wineboot started still hold the old driver setting: restart
+# them so that every test process starts with the null driver.
+stop_wine
+timeout 60 "$wineserver" -p </dev/null >/dev/null 2>&1
 
 timeout 1200 ctest --test-dir "$build" --output-on-failure --timeout 300 -j "$jobs"
 
