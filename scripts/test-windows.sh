@@ -57,6 +57,10 @@ timeout 60 "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f <
 # them so that every test process starts with the null driver.
 stop_wine
 timeout 60 "$wineserver" -p </dev/null >/dev/null 2>&1
+# One process alone first, so the prefix's services are up before the tests start in
+# parallel; it also shows that the setting holds.
+timeout 120 "$wine" reg query 'HKCU\Software\Wine\Drivers' /v Graphics </dev/null 2>/dev/null | grep -q null ||
+  { echo "the Wine prefix did not take the null display driver" >&2; exit 1; }
 
 timeout 1200 ctest --test-dir "$build" --output-on-failure --timeout 300 -j "$jobs"
 
