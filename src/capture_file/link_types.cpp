@@ -267,6 +267,7 @@ constexpr LinkType LINK_TYPES[] = {
     {117, "OpenBSD pflog", Pflog},
     {119, "IEEE 802.11 with Prism header", nullptr},
     {127, "IEEE 802.11 with radiotap header", nullptr},
+    {129, "Linux ARCnet", ArcnetLinux},
     {163, "IEEE 802.11 with AVS header", nullptr},
     {166, "PPP with direction", PppWithDirection},
     {178, "Juniper Ethernet", JuniperEthernet},
@@ -287,7 +288,7 @@ constexpr LinkType LINK_TYPES[] = {
     {241, "netANALYZER transparent", NetanalyzerTransparent},
     {242, "IP over InfiniBand", IpOverInfiniband},
     {249, "USB packets", nullptr},
-    {257, "Linux ARCnet", ArcnetLinux},
+
     {LINKTYPE_PKTAP, "Apple PKTAP", Pktap},
     {276, "Linux cooked v2", LinuxCookedV2},
 };
