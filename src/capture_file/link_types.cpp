@@ -336,7 +336,8 @@ bool TakesLinkType(int linkType)
 std::string LinkTypeName(int linkType)
 {
     const LinkType* type = Find(linkType);
-    return type ? type->name : "LINKTYPE " + std::to_string(linkType);
+    const std::string number = std::to_string(linkType);
+    return type ? type->name + std::string(" (") + number + ")" : "link type " + number;
 }
 
 }  // namespace kestrine

@@ -15,8 +15,8 @@ int DatagramOffset(int linkType, const uint8_t* frame, uint32_t captured);
 // Whether frames of the link type are searched for IPv4 datagrams at all.
 bool TakesLinkType(int linkType);
 
-// The link type's usual name ("ARCnet", "IEEE 802.11 with radiotap"), or "LINKTYPE N" for
-// one without a name here.
+// The link type's usual name with its number ("ARCnet (7)", "IEEE 802.11 with radiotap
+// header (127)"), or "link type N" for one without a name here.
 std::string LinkTypeName(int linkType);
 
 }  // namespace kestrine

@@ -125,5 +125,28 @@ TEST(CaptureFileCorpus, EveryFileReadsAsLibpcapReadsIt)
                 cutShort);
 }
 
+// Two datagrams of the corpus whose frames hold more than the datagram or more than the
+// snapshot length: the record is the datagram, whole.
+TEST(CaptureFileCorpus, DatagramsAreTakenWholeWithoutLinkPadding)
+{
+    const std::filesystem::path corpus = KESTRINE_CORPUS;
+    if (!std::filesystem::is_directory(corpus)) GTEST_SKIP() << "no capture corpus at " << corpus;
+    const struct {
+        const char* file;
+        size_t index;
+        int32_t length;
+    } cases[] = {
+        {"IGMP_V2.pcap", 0, 28},                     // in a frame padded to 60 bytes
+        {"pim-packet-assortment.pcap", 57, 65535},  // in a frame longer than the snapshot length
+    };
+    for (const auto& c : cases) {
+        const std::string bytes = Contents((corpus / c.file).string());
+        std::vector<PacketRecord> records;
+        ParseCaptureFile(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &records);
+        ASSERT_GT(records.size(), c.index) << c.file;
+        EXPECT_EQ(records[c.index].length, c.length) << c.file;
+    }
+}
+
 }  // namespace
 }  // namespace kestrine
