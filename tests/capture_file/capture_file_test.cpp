@@ -127,6 +127,26 @@ TEST(CaptureFile, LinkTypes)
         {0, Prefix({24, 0, 0, 0}, Datagram(1)), false},  // IPv6 on null
         {101, v6, false},
         {105, Datagram(1), false},  // 802.11
+        // Stacked 802.1ad and 802.1Q tags, MPLS labels, a PPPoE session behind Ethernet.
+        {1, Prefix(Prefix(mac, {0x88, 0xa8, 0, 1, 0x81, 0x00, 0, 2, 0x08, 0x00}), Datagram(14)), true},
+        {1, Prefix(Prefix(mac, {0x88, 0x47, 0, 1, 0x00, 64, 0, 2, 0x01, 64}), Datagram(15)), true},
+        {1, Prefix(Prefix(mac, {0x88, 0x47, 0, 1, 0x00, 64}), Datagram(1)), false},  // no bottom label
+        {1, Prefix(Prefix(mac, {0x88, 0x64, 0x11, 0, 0, 1, 0, 30, 0x00, 0x21}), Datagram(16)), true},
+        {1, Prefix(mac, {0x81, 0x00, 0, 1, 0x81, 0x00}), false},  // a tag cut short
+        // PPP with and without address and control, with a compressed protocol; in HDLC
+        // framing; Cisco HDLC; Frame Relay by NLPID and by EtherType.
+        {9, Prefix({0xff, 0x03, 0x00, 0x21}, Datagram(17)), true},
+        {9, Prefix({0x21}, Datagram(18)), true},
+        {9, Prefix({0xff, 0x03, 0x00, 0x57}, Datagram(1)), false},  // IPv6
+        {50, Prefix({0x0f, 0x00, 0x08, 0x00}, Datagram(19)), true},
+        {104, Prefix({0x0f, 0x00, 0x08, 0x00}, Datagram(20)), true},
+        {107, Prefix({0x18, 0x41, 0x03, 0xcc}, Datagram(21)), true},
+        {107, Prefix({0x18, 0x41, 0x08, 0x00}, Datagram(22)), true},
+        {107, {0x18, 0x40, 0x40}, false},  // an address without its last byte
+        // Solaris ipnet, Linux netfilter log (its payload item), IP over InfiniBand.
+        {226, Prefix(Prefix({1, 2}, Bytes(22, 0)), Datagram(23)), true},
+        {239, Prefix({2, 0, 0, 0, 8, 0, 1, 0, 0, 8, 0, 0, 32, 0, 9, 0}, Datagram(24)), true},
+        {242, Prefix(Prefix(Bytes(40, 0), {0x08, 0x00, 0, 0}), Datagram(25)), true},
     };
     for (const auto& c : cases) {
         const Taken t = Read(Pcap(c.link, {{c.frame}}));
