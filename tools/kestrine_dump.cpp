@@ -4,8 +4,8 @@
 //   kestrine-dump [--summary] FILE...   FILE - is standard input
 //   kestrine-dump --adapters            the interface tree of the configuration dialog
 //
-// Frames: raw IPv4, Ethernet (also behind one 802.1Q tag), Linux cooked (SLL, SLL2) and
-// BSD loopback/null; other frames are skipped and not counted. Each file's datagrams are
+// Frames: those of the link types src/capture_file/link_types.cpp takes; other frames are
+// skipped and not counted. Each file's datagrams are
 // indexed from 0 and timed from its first taken frame. With several files, each file's
 // output starts with a line "==> FILE <==".
 //

@@ -15,6 +15,7 @@
 #include <new>
 
 #include "capture/stopwatch.h"
+#include "common/ip_datagram_length.h"
 #include "common/ip_protocols.h"
 #include "common/packet_cursor.h"
 
@@ -171,7 +172,7 @@ void CaptureSession::Capture()
     int32_t count = m_packetCount.load(std::memory_order_relaxed);
 
     do {
-        const int n = m_socket.Receive(w, remaining);
+        int n = m_socket.Receive(w, remaining);
         const double now = g_stopwatch.Elapsed() - start;
         if (static_cast<float>(m_secondsLimit) <= static_cast<float>(now))
             m_stopRequested.store(true, std::memory_order_relaxed);
@@ -186,6 +187,8 @@ void CaptureSession::Capture()
             continue;
         }
         if (n <= 0 || !index) continue;
+        // The datagram, without the padding of a short link frame after it.
+        n = static_cast<int>(IpDatagramLength(w, static_cast<uint32_t>(n)));
         // The kernel's arrival time when there is one: a datagram from before the capture
         // began (left in the socket by a drain that a flood cut short) is not stored.
         const int64_t stampNs = m_socket.m_lastStampNs;

@@ -36,26 +36,12 @@ namespace kestrine {
 
 namespace {
 
-constexpr int LINKTYPE_NULL = 0;
-constexpr int LINKTYPE_ETHERNET = 1;
-constexpr int LINKTYPE_RAW_OLD = 12;  // raw IP as some writers stored it before 101
-constexpr int LINKTYPE_RAW = 101;
-constexpr int LINKTYPE_LOOP = 108;
-constexpr int LINKTYPE_LINUX_SLL = 113;
-constexpr int LINKTYPE_IPV4 = 228;
-constexpr int LINKTYPE_LINUX_SLL2 = 276;
-
-constexpr uint16_t ETHER_TYPE_IPV4 = 0x0800;
-constexpr uint16_t ETHER_TYPE_VLAN = 0x8100;
-
 // The piece a file is read in when streaming.
 constexpr size_t READ_CHUNK = size_t{1} << 20;
 // The most one fread asks for when reading whole.
 constexpr size_t LARGEST_READ = size_t{1} << 30;
 // Buffers from this size on are worth huge pages.
 constexpr uintptr_t HUGE_PAGES_FROM = uintptr_t{4} << 20;
-
-uint16_t Be16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
 
 // Asks for a large buffer not yet touched to be backed by huge pages where the system offers
 // them on request (Linux): filling it then costs a few hundred page faults instead of one
@@ -150,43 +136,6 @@ bool ReadWhole(FILE* file, std::vector<uint8_t>& bytes, std::string* reason)
 
 }  // namespace
 
-int DatagramOffset(int linkType, const uint8_t* frame, uint32_t captured)
-{
-    int offset = -1;
-    switch (linkType) {
-    case LINKTYPE_RAW:
-    case LINKTYPE_RAW_OLD:
-        if (captured >= 1 && (frame[0] >> 4) != 4) return -1;  // raw frames may carry IPv6
-        offset = 0;
-        break;
-    case LINKTYPE_IPV4: offset = 0; break;
-    case LINKTYPE_ETHERNET:
-        if (captured < 14) return -1;
-        if (Be16(frame + 12) == ETHER_TYPE_IPV4) {
-            offset = 14;
-        } else if (Be16(frame + 12) == ETHER_TYPE_VLAN && captured >= 18 && Be16(frame + 16) == ETHER_TYPE_IPV4) {
-            offset = 18;
-        }
-        break;
-    case LINKTYPE_LINUX_SLL:
-        if (captured >= 16 && Be16(frame + 14) == ETHER_TYPE_IPV4) offset = 16;
-        break;
-    case LINKTYPE_LINUX_SLL2:
-        if (captured >= 20 && Be16(frame) == ETHER_TYPE_IPV4) offset = 20;
-        break;
-    case LINKTYPE_NULL:
-    case LINKTYPE_LOOP:
-        // Address family 2 (AF_INET), written in either byte order.
-        if (captured >= 4 && ((frame[0] == 2 && frame[1] == 0 && frame[2] == 0 && frame[3] == 0) ||
-                              (frame[0] == 0 && frame[1] == 0 && frame[2] == 0 && frame[3] == 2)))
-            offset = 4;
-        break;
-    default: break;
-    }
-    if (offset < 0 || static_cast<uint32_t>(offset) >= captured) return -1;
-    return offset;
-}
-
 ReadOutcome ForEachDatagram(const char* path, const DatagramVisitor& visit, const std::function<void()>& opened)
 {
     const bool standardInput = std::strcmp(path, "-") == 0;
@@ -218,6 +167,7 @@ ReadOutcome Parse(const uint8_t* bytes, size_t size, const Take& take)
     size_t at = 0;
     for (;;) {
         const CaptureParser::Result result = parser.Next(bytes + at, size - at, true);
+        outcome.untakenLinkType = taker.UntakenLinkType();
         if (result.step == CaptureParser::Step::End) return outcome;
         if (result.step != CaptureParser::Step::Unit) {  // Failed: More needs data past the end
             outcome.end = parser.Opened() ? ReadEnd::CutShort : ReadEnd::CannotOpen;
@@ -228,7 +178,7 @@ ReadOutcome Parse(const uint8_t* bytes, size_t size, const Take& take)
         PacketRecord record;
         if (result.hasFrame && taker.Take(result.frame, &record)) {
             take(record);
-            ++outcome.datagrams;
+            parser.SetNextListed(++outcome.datagrams);
         }
     }
 }

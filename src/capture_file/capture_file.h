@@ -4,7 +4,9 @@
 //   - pcapng: sections in either byte order, any number of interfaces each with its own
 //     link type, snapshot length, time resolution (if_tsresol) and offset (if_tsoffset);
 //     enhanced, simple and obsolete packet blocks; other blocks are skipped.
-// A frame longer than its snapshot length is taken up to that length. A simple packet block
+// A record longer than its snapshot length is taken whole (up to the sanity limit on a
+// record's length); the datagram ends where its IPv4 header's total length says, so link
+// padding is not taken (link_types.h: which link types are read). A simple packet block
 // has no time: it takes the time of the frame before it in the file, or 0 for the first.
 // Every length is checked against the data: a damaged file ends the read with a reason.
 #pragma once
@@ -19,11 +21,6 @@
 
 namespace kestrine {
 
-// Offset of the IPv4 datagram inside a frame of the given link type (a pcap/pcapng LINKTYPE
-// value; 12 is taken as raw IP too, as older writers stored it), or -1 when the frame carries
-// none (another protocol, an unknown link type, nothing after the link header).
-int DatagramOffset(int linkType, const uint8_t* frame, uint32_t captured);
-
 // How reading a capture file ended.
 enum class ReadEnd {
     Complete,    // every record was read
@@ -33,10 +30,15 @@ enum class ReadEnd {
     CutShort,    // a record could not be read: the file ends inside it or it is corrupt
 };
 
+inline constexpr int NO_LINK_TYPE = -1;
+
 struct ReadOutcome {
     ReadEnd end = ReadEnd::Complete;
     int64_t datagrams = 0;  // datagrams taken
     std::string reason;     // one sentence, for CannotOpen and CutShort; names no file
+    // The link type of the first frame read whose link type the reader does not take
+    // (LinkTypeName names it), or NO_LINK_TYPE: why a file may give no datagram.
+    int untakenLinkType = NO_LINK_TYPE;
 };
 
 // Receives each datagram's record and its index among the datagrams taken (from 0);

@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "capture_file/link_types.h"
+#include "common/ip_datagram_length.h"
+
 namespace kestrine {
 
 namespace {
@@ -73,7 +76,7 @@ std::string CaptureParser::BlockName() const { return "the block at byte " + Tex
 
 std::string CaptureParser::PacketName() const
 {
-    return "packet " + Text(static_cast<uint64_t>(m_packets) + 1) + " at byte " + Text(m_offset);
+    return "packet " + Text(static_cast<uint64_t>(m_nextListed)) + " at byte " + Text(m_offset);
 }
 
 CaptureParser::Result CaptureParser::Fail(std::string reason)
@@ -111,14 +114,14 @@ CaptureParser::Result CaptureParser::Taken(size_t size)
     return result;
 }
 
-CaptureParser::Result CaptureParser::Frame(size_t size, const uint8_t* data, uint32_t captured, uint32_t snapLength,
-                                           int linkType, uint64_t timeNs)
+CaptureParser::Result CaptureParser::Frame(size_t size, const uint8_t* data, uint32_t captured, int linkType,
+                                           uint64_t timeNs)
 {
     Result result = Taken(size);
     result.hasFrame = true;
     result.frame.data = data;
-    // As the frame would have been captured: no more than the snapshot length.
-    result.frame.length = snapLength != 0 && captured > snapLength ? snapLength : captured;
+    // Whole, even past the snapshot length: a writer may store more than it announced.
+    result.frame.length = captured;
     result.frame.linkType = linkType;
     result.frame.timeNs = timeNs;
     return result;
@@ -169,7 +172,7 @@ CaptureParser::Result CaptureParser::PcapRecord(const uint8_t* data, size_t avai
     const uint64_t seconds = U32(data), fraction = U32(data + 4);
     const uint64_t timeNs = seconds * NANOSECONDS_PER_SECOND + fraction * (m_nanoseconds ? 1 : 1000);
     ++m_packets;
-    return Frame(size, data + PCAP_RECORD_HEADER, captured, m_snapLength, m_linkType, timeNs);
+    return Frame(size, data + PCAP_RECORD_HEADER, captured, m_linkType, timeNs);
 }
 
 CaptureParser::Result CaptureParser::Block(const uint8_t* data, size_t available, bool atEnd)
@@ -276,7 +279,7 @@ CaptureParser::Result CaptureParser::PacketBlock(uint32_t type, const uint8_t* b
         const uint32_t captured = std::min(U32(body), snapLength);
         if (captured > bodyLength - 4)
             return Corrupt(BlockName(), "its " + Text(captured) + " packet bytes do not fit in it");
-        return Frame(length, body + 4, captured, 0, described.linkType, m_lastTimeNs);
+        return Frame(length, body + 4, captured, described.linkType, m_lastTimeNs);
     }
 
     if (bodyLength < PACKET_BLOCK_FIELDS) return Corrupt(BlockName(), "it is too short for a packet block");
@@ -299,19 +302,23 @@ CaptureParser::Result CaptureParser::PacketBlock(uint32_t type, const uint8_t* b
     const uint64_t seconds = stamp / described.unitsPerSecond + static_cast<uint64_t>(described.offsetSeconds);
     m_lastTimeNs =
         seconds * NANOSECONDS_PER_SECOND + FractionNs(stamp % described.unitsPerSecond, described.unitsPerSecond);
-    return Frame(length, body + PACKET_BLOCK_FIELDS, captured, described.snapLength, described.linkType, m_lastTimeNs);
+    return Frame(length, body + PACKET_BLOCK_FIELDS, captured, described.linkType, m_lastTimeNs);
 }
 
 bool DatagramTaker::Take(const CaptureFrame& frame, PacketRecord* record)
 {
     const int offset = DatagramOffset(frame.linkType, frame.data, frame.length);
-    if (offset < 0) return false;
+    if (offset < 0) {
+        if (m_untakenLinkType == NO_LINK_TYPE && !TakesLinkType(frame.linkType)) m_untakenLinkType = frame.linkType;
+        return false;
+    }
     if (!m_any) {
         m_any = true;
         m_firstNs = frame.timeNs;
     }
     record->data = frame.data + offset;
-    record->length = static_cast<int32_t>(frame.length - static_cast<uint32_t>(offset));
+    record->length =
+        static_cast<int32_t>(IpDatagramLength(record->data, frame.length - static_cast<uint32_t>(offset)));
     record->arrivalNs = static_cast<int64_t>(frame.timeNs);
     record->timestamp = static_cast<float>(static_cast<double>(static_cast<int64_t>(frame.timeNs - m_firstNs)) / 1e9);
     return true;
@@ -337,9 +344,13 @@ ReadOutcome StreamDatagrams(const ReadBytes& read, const DatagramVisitor& visit,
             }
             begin += result.size;
             PacketRecord record;
-            if (result.hasFrame && taker.Take(result.frame, &record) && !visit(record, outcome.datagrams++)) {
-                outcome.end = ReadEnd::Stopped;
-                return outcome;
+            if (result.hasFrame && taker.Take(result.frame, &record)) {
+                parser.SetNextListed(outcome.datagrams + 1);
+                if (!visit(record, outcome.datagrams++)) {
+                    outcome.end = ReadEnd::Stopped;
+                    outcome.untakenLinkType = taker.UntakenLinkType();
+                    return outcome;
+                }
             }
             break;
         }
@@ -356,6 +367,7 @@ ReadOutcome StreamDatagrams(const ReadBytes& read, const DatagramVisitor& visit,
                 atEnd = got == 0;
             }
             if (!error.empty()) {
+                outcome.untakenLinkType = taker.UntakenLinkType();
                 outcome.end = parser.Opened() ? ReadEnd::CutShort : ReadEnd::CannotOpen;
                 outcome.reason =
                     parser.Opened() ? "reading failed at byte " + Text(parser.Offset() + end) + ": " + error : error;
@@ -363,8 +375,9 @@ ReadOutcome StreamDatagrams(const ReadBytes& read, const DatagramVisitor& visit,
             }
             break;
         }
-        case CaptureParser::Step::End: return outcome;
+        case CaptureParser::Step::End: outcome.untakenLinkType = taker.UntakenLinkType(); return outcome;
         case CaptureParser::Step::Failed:
+            outcome.untakenLinkType = taker.UntakenLinkType();
             outcome.end = parser.Opened() ? ReadEnd::CutShort : ReadEnd::CannotOpen;
             outcome.reason = parser.Reason();
             return outcome;

@@ -23,7 +23,7 @@ inline constexpr size_t MOST_INTERFACES = 1u << 16;
 
 struct CaptureFrame {
     const uint8_t* data = nullptr;
-    uint32_t length = 0;  // the bytes taken
+    uint32_t length = 0;  // the bytes captured, all of them
     int linkType = 0;
     uint64_t timeNs = 0;  // since 1970, modulo 2^64 (a damaged stamp may overflow)
 };
@@ -54,6 +54,9 @@ public:
     const std::string& Reason() const { return m_reason; }
     // The file offset of the next unit.
     uint64_t Offset() const { return m_offset; }
+    // The index the packet list would give the next datagram (the datagrams taken so far):
+    // a failure names a pcap record by it, in the list's numbering.
+    void SetNextListed(int64_t index) { m_nextListed = index; }
 
 private:
     enum class Format { Unknown, Pcap, Pcapng };
@@ -78,8 +81,7 @@ private:
     Result Fail(std::string reason);
     Result Corrupt(const std::string& unit, const std::string& why);
     Result Taken(size_t size);
-    Result Frame(size_t size, const uint8_t* data, uint32_t captured, uint32_t snapLength, int linkType,
-                 uint64_t timeNs);
+    Result Frame(size_t size, const uint8_t* data, uint32_t captured, int linkType, uint64_t timeNs);
 
     // Numbers in the file's (or section's) byte order.
     uint16_t U16(const uint8_t* p) const;
@@ -97,7 +99,8 @@ private:
     bool m_nanoseconds = false;
     uint32_t m_snapLength = 0;
     int m_linkType = 0;
-    int64_t m_packets = 0;  // records read, the next one's number less 1
+    int64_t m_packets = 0;     // records read
+    int64_t m_nextListed = 0;  // see SetNextListed
     // pcapng: the current section's interfaces; the last frame's time, for simple packets
     std::vector<Interface> m_interfaces;
     uint64_t m_lastTimeNs = 0;
@@ -108,8 +111,11 @@ class DatagramTaker {
 public:
     // False when the frame carries no IPv4 datagram.
     bool Take(const CaptureFrame& frame, PacketRecord* record);
+    // The link type of the first frame whose link type is not taken, or NO_LINK_TYPE.
+    int UntakenLinkType() const { return m_untakenLinkType; }
 
 private:
+    int m_untakenLinkType = NO_LINK_TYPE;
     bool m_any = false;
     uint64_t m_firstNs = 0;
 };

@@ -16,6 +16,7 @@
 #include "ui/about_box.h"
 #include "ui/detail_window.h"
 #include "ui/resource_ids.h"
+#include "capture_file/link_types.h"
 #include "capture_file/save_packets.h"
 #include "ui/clipboard_text.h"
 #include "ui/session_globals.h"
@@ -355,6 +356,14 @@ bool MainWindow::OpenPacketFile(const std::string& path)
     lines.AddTopLevelLine(SUMMARY_COLUMN_HEADER);
     lines.AddRecordLines(m_file->records.data(), m_file->records.size());
     m_dialog->CommitList(IDC_PACKET_LIST, false);  // a file is read from its start
+    // An empty list says why: no frame held IPv4, or the file's link type is not read.
+    const ReadOutcome& outcome = m_file->outcome;
+    if (outcome.datagrams == 0 && (outcome.end == ReadEnd::Complete || outcome.untakenLinkType != NO_LINK_TYPE)) {
+        std::string text = path + " holds no IPv4 datagram";
+        if (outcome.untakenLinkType != NO_LINK_TYPE)
+            text += ": its link type, " + LinkTypeName(outcome.untakenLinkType) + ", is not one that Kestrine reads";
+        ShowMessageBox(m_dialog.get(), text + ".", "Kestrine", MessageIcon::None, MessageButtons::Ok);
+    }
     if (m_file->outcome.end == ReadEnd::CutShort) {
         ShowMessageBox(m_dialog.get(), path + ": " + m_file->outcome.reason, "Error", MessageIcon::Stop,
                        MessageButtons::Ok);

@@ -6,6 +6,8 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <linux/capability.h>
+#include <linux/if_packet.h>
+#include <net/if.h>
 #include <netinet/ip_icmp.h>
 #include <pthread.h>
 #include <signal.h>
@@ -276,6 +278,49 @@ TEST(LiveCapture, VethSeesOutgoingAndIncomingOnce)
         EXPECT_EQ(out[i], 1) << "outgoing " << i;
         EXPECT_EQ(in[i], 1) << "incoming " << i;
     }
+}
+
+// Ethernet pads a short frame to 60 bytes: a 28-byte datagram in such a frame, sent from
+// the far end of a veth pair through a packet socket, is stored with its 28 bytes.
+TEST(LiveCapture, LinkPaddingIsNotStored)
+{
+    REQUIRE_CAPTURE();
+    ASSERT_EQ(testnet::Run("ip link add kveth0 type veth peer name kveth1 && ip addr add 198.18.0.1/24 dev kveth0 && "
+                           "ip link set kveth0 up && ip link set kveth1 up"),
+              0);
+    struct RemoveLink {
+        ~RemoveLink() { testnet::Run("ip link del kveth0"); }
+    } remove;
+    auto s = SessionOn("198.18.0.1");
+    ASSERT_TRUE(s->m_ready) << "errors " << s->m_errors;
+    const int sender = socket(AF_PACKET, SOCK_RAW, 0);
+    ASSERT_GE(sender, 0);
+    sockaddr_ll to{};
+    to.sll_family = AF_PACKET;
+    to.sll_ifindex = static_cast<int>(if_nametoindex("kveth1"));
+    to.sll_halen = 6;
+    std::memset(to.sll_addr, 0xFF, 6);
+    // Broadcast, EtherType IPv4, a UDP datagram of 28 bytes to 198.18.0.1, then zeros to 60.
+    uint8_t frame[60] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x02, 0, 0, 0, 0, 1, 0x08, 0x00,
+                         0x45, 0, 0, 28, 0, 1, 0, 0, 64, 17, 0, 0, 198, 18, 0, 2, 198, 18, 0, 1,
+                         0x23, 0x29, 0x23, 0x2A, 0, 8, 0, 0};
+    Begin(*s);
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(sendto(sender, frame, sizeof frame, 0, reinterpret_cast<sockaddr*>(&to), sizeof to), 60);
+    close(sender);
+    Abort(*s);
+    int seen = 0;
+    int32_t stored = 0;
+    for (int i = 0; i < s->PacketCount(); ++i) {
+        const PacketRecord& r = s->m_index[i];
+        stored += r.length;
+        if (r.length < 24 || r.data[9] != 17 || ((r.data[22] << 8) | r.data[23]) != 9002) continue;
+        EXPECT_EQ(r.length, 28);
+        EXPECT_EQ(std::memcmp(r.data, frame + 14, 28), 0);
+        ++seen;
+    }
+    EXPECT_EQ(seen, 3);
+    EXPECT_EQ(s->m_bytesCaptured, stored) << "the padding was counted";
 }
 
 // A link that went down and up while idle leaves an error pending in front of the datagrams

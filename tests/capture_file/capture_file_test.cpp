@@ -127,6 +127,26 @@ TEST(CaptureFile, LinkTypes)
         {0, Prefix({24, 0, 0, 0}, Datagram(1)), false},  // IPv6 on null
         {101, v6, false},
         {105, Datagram(1), false},  // 802.11
+        // Stacked 802.1ad and 802.1Q tags, MPLS labels, a PPPoE session behind Ethernet.
+        {1, Prefix(Prefix(mac, {0x88, 0xa8, 0, 1, 0x81, 0x00, 0, 2, 0x08, 0x00}), Datagram(14)), true},
+        {1, Prefix(Prefix(mac, {0x88, 0x47, 0, 1, 0x00, 64, 0, 2, 0x01, 64}), Datagram(15)), true},
+        {1, Prefix(Prefix(mac, {0x88, 0x47, 0, 1, 0x00, 64}), Datagram(1)), false},  // no bottom label
+        {1, Prefix(Prefix(mac, {0x88, 0x64, 0x11, 0, 0, 1, 0, 30, 0x00, 0x21}), Datagram(16)), true},
+        {1, Prefix(mac, {0x81, 0x00, 0, 1, 0x81, 0x00}), false},  // a tag cut short
+        // PPP with and without address and control, with a compressed protocol; in HDLC
+        // framing; Cisco HDLC; Frame Relay by NLPID and by EtherType.
+        {9, Prefix({0xff, 0x03, 0x00, 0x21}, Datagram(17)), true},
+        {9, Prefix({0x21}, Datagram(18)), true},
+        {9, Prefix({0xff, 0x03, 0x00, 0x57}, Datagram(1)), false},  // IPv6
+        {50, Prefix({0x0f, 0x00, 0x08, 0x00}, Datagram(19)), true},
+        {104, Prefix({0x0f, 0x00, 0x08, 0x00}, Datagram(20)), true},
+        {107, Prefix({0x18, 0x41, 0x03, 0xcc}, Datagram(21)), true},
+        {107, Prefix({0x18, 0x41, 0x08, 0x00}, Datagram(22)), true},
+        {107, {0x18, 0x40, 0x40}, false},  // an address without its last byte
+        // Solaris ipnet, Linux netfilter log (its payload item), IP over InfiniBand.
+        {226, Prefix(Prefix({1, 2}, Bytes(22, 0)), Datagram(23)), true},
+        {239, Prefix({2, 0, 0, 0, 8, 0, 1, 0, 0, 8, 0, 0, 32, 0, 9, 0}, Datagram(24)), true},
+        {242, Prefix(Prefix(Bytes(40, 0), {0x08, 0x00, 0, 0}), Datagram(25)), true},
     };
     for (const auto& c : cases) {
         const Taken t = Read(Pcap(c.link, {{c.frame}}));
@@ -157,9 +177,18 @@ TEST(CaptureFile, PcapByteOrdersResolutionsAndTimes)
     const Taken t = Read(Pcap(101, {{v6, 5, 0}, {Datagram(1), 10, 999999}, {Datagram(2), 12, 250000}}));
     EXPECT_EQ(t.times, (std::vector<float>{0.0f, static_cast<float>(1.250001)}));
 
-    // A frame longer than the snapshot length is taken up to it.
-    const Taken cut = Read(Pcap(101, {{Datagram(1)}}, {.snapLength = 20}));
-    EXPECT_EQ(cut.datagrams, (std::vector<Bytes>{Head(Datagram(1), 20)}));
+    // A record longer than the snapshot length is taken whole; the datagram ends at its
+    // total length, without the link padding after it.
+    const Taken whole = Read(Pcap(101, {{Datagram(1)}}, {.snapLength = 20}));
+    EXPECT_EQ(whole.datagrams, (std::vector<Bytes>{Datagram(1)}));
+    Bytes padded = Prefix(Prefix(Bytes(12, 0x11), {0x08, 0x00}), Datagram(2));
+    padded.resize(60);
+    Bytes longer = Datagram(3);  // a total length past the bytes captured: kept as captured
+    longer[3] = 40;
+    Bytes headerless = Prefix(Datagram(4), Bytes(4, 0));  // a total length below its header's
+    headerless[3] = 16;
+    EXPECT_EQ(Read(Pcap(1, {{padded}})).datagrams, (std::vector<Bytes>{Datagram(2)}));
+    EXPECT_EQ(Read(Pcap(101, {{longer}, {headerless}})).datagrams, (std::vector<Bytes>{longer, headerless}));
 }
 
 TEST(CaptureFile, PcapngSectionsInterfacesAndBlocks)
@@ -180,7 +209,7 @@ TEST(CaptureFile, PcapngSectionsInterfacesAndBlocks)
         .Enhanced(0, 3000000, Prefix(sll, Datagram(5)));
     const Taken t = Read(file.bytes);
     EXPECT_EQ(t.datagrams,
-              (std::vector<Bytes>{Datagram(1), Datagram(2), Datagram(3), Datagram(4), Head(Datagram(5), 4)}));
+              (std::vector<Bytes>{Datagram(1), Datagram(2), Datagram(3), Datagram(4), Datagram(5)}));
     EXPECT_EQ(t.arrivals, (std::vector<int64_t>{1500000000, 2000000001, 100502929687, 100502929687, 3000000000}));
     EXPECT_EQ(t.times[1], 0.500000001f);
 
@@ -225,9 +254,9 @@ TEST(CaptureFile, ACutOrCorruptPcapRecordEndsTheReadAfterTheDatagramsBefore)
     const auto cut = [&](size_t size) { return Read(Head(whole, size), ReadEnd::CutShort); };
     Taken t = cut(112 + 41);
     EXPECT_EQ(t.datagrams, before(2));
-    EXPECT_EQ(t.outcome.reason, "the file ends inside packet 3 at byte 112, after 41 of its 44 bytes");
+    EXPECT_EQ(t.outcome.reason, "the file ends inside packet 2 at byte 112, after 41 of its 44 bytes");
     EXPECT_EQ(cut(112 + 10).outcome.reason,
-              "the file ends inside packet 3 at byte 112, after 10 of its 16 header bytes");
+              "the file ends inside packet 2 at byte 112, after 10 of its 16 header bytes");
 
     // The captured length of the third record, little-endian at byte 112 + 8.
     const auto claim = [&](uint32_t captured) {
@@ -238,8 +267,8 @@ TEST(CaptureFile, ACutOrCorruptPcapRecordEndsTheReadAfterTheDatagramsBefore)
     t = claim(300000);
     EXPECT_EQ(t.datagrams, before(2));
     EXPECT_EQ(t.outcome.reason,
-              "packet 3 at byte 112 is corrupt: it claims 300000 captured bytes, more than a frame may hold (262144)");
-    EXPECT_EQ(claim(8192).outcome.reason, "the file ends inside packet 3 at byte 112, after 132 of its 8208 bytes");
+              "packet 2 at byte 112 is corrupt: it claims 300000 captured bytes, more than a frame may hold (262144)");
+    EXPECT_EQ(claim(8192).outcome.reason, "the file ends inside packet 2 at byte 112, after 132 of its 8208 bytes");
 }
 
 TEST(CaptureFile, ACutOrCorruptPcapngBlockEndsTheReadAfterTheDatagramsBefore)

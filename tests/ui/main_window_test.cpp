@@ -1,6 +1,7 @@
 // The main window: start-up, buttons through a capture, the packet list and the lower tree,
 // detail windows, the split, saving, quitting; and one capture end to end on loopback.
 #include "ui/main_window.h"
+#include "tests/capture_file/capture_file_builder.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -344,6 +345,31 @@ TEST_F(MainWindowTest, OpensACaptureFileAsACaptureByMenuKeyAndDrop)
     EXPECT_EQ(ListLines().size(), 5);  // four packets before the cut
     ASSERT_EQ(boxes.Boxes().size(), startBoxes + 2);
     EXPECT_EQ(boxes.Boxes().back().text, cut + ": " + LoadCaptureFile(cut).outcome.reason);
+
+    // A file with no IPv4 datagram opens as an empty list and says so, naming a link type
+    // that is not read.
+    const struct {
+        std::string name;
+        uint32_t linkType;
+        std::vector<uint8_t> frame;
+        std::string why;
+    } empties[] = {
+        {"radio.pcap", 127, std::vector<uint8_t>(40, 0), ": its link type, IEEE 802.11 with radiotap header (127), is not one that Kestrine reads"},
+        {"private.pcap", 147, std::vector<uint8_t>(40, 0), ": its link type, link type 147, is not one that Kestrine reads"},
+        {"arp.pcap", 1, test::Prefix(std::vector<uint8_t>(12, 0x11), std::vector<uint8_t>{0x08, 0x06, 0, 1}), ""},
+    };
+    for (const auto& e : empties) {
+        const std::string file = m_config + "/" + e.name;
+        test::Store(file, test::Pcap(e.linkType, {{e.frame}}));
+        EXPECT_TRUE(m_window->OpenPacketFile(file));
+        EXPECT_EQ(ListLines(), QStringList{SUMMARY_COLUMN_HEADER});
+        ASSERT_FALSE(boxes.Boxes().empty());
+        EXPECT_EQ(boxes.Boxes().back().text, file + " holds no IPv4 datagram" + e.why + ".");
+        EXPECT_EQ(boxes.Boxes().back().caption, "Kestrine");
+    }
+    const size_t shown = boxes.Boxes().size();
+    EXPECT_TRUE(m_window->OpenPacketFile(path));  // a file with datagrams says nothing
+    EXPECT_EQ(boxes.Boxes().size(), shown);
 
     // The keyboard and a dropped file open one too.
     const std::string other = WriteCaptureFile("two.pcap", 2);
