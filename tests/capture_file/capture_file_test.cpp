@@ -294,7 +294,7 @@ TEST(CaptureFile, FilesOnDisk)
     const std::string path = StoreTemp("capture-\xc3\xa9\xe2\x82\xac.pcapng", bytes);  // "é€": a UTF-8 name
 
     CaptureFileContents loaded = LoadCaptureFile(path);
-    const CaptureFileContents contents = std::move(loaded);  // records still point into the bytes moved
+    CaptureFileContents contents = std::move(loaded);  // records still point into the mapping moved
     ASSERT_TRUE(contents.file);
     const uint8_t* mapped = contents.file->Data();
     EXPECT_EQ(Bytes(mapped, mapped + contents.file->Size()), bytes);
@@ -322,6 +322,7 @@ TEST(CaptureFile, FilesOnDisk)
     EXPECT_EQ(stopped.end, ReadEnd::Stopped);
     EXPECT_EQ(stopped.datagrams, 1);
 
+    contents = {};  // Windows refuses to truncate a file while it is mapped
     Store(path, {});
     EXPECT_EQ(LoadCaptureFile(path).outcome.reason, "empty file");
     EXPECT_EQ(ForEachDatagram(path.c_str(), [](const PacketRecord&, int64_t) { return true; }).reason, "empty file");
