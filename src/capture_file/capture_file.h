@@ -14,10 +14,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "common/packet_record.h"
+#include "platform/file.h"
 
 namespace kestrine {
 
@@ -35,6 +37,7 @@ inline constexpr int NO_LINK_TYPE = -1;
 struct ReadOutcome {
     ReadEnd end = ReadEnd::Complete;
     int64_t datagrams = 0;  // datagrams taken
+    int64_t frames = 0;     // every frame read, IPv4 datagram or not
     std::string reason;     // one sentence, for CannotOpen and CutShort; names no file
     // The link type of the first frame read whose link type the reader does not take
     // (LinkTypeName names it), or NO_LINK_TYPE: why a file may give no datagram.
@@ -52,8 +55,8 @@ using DatagramVisitor = std::function<bool(const PacketRecord&, int64_t)>;
 ReadOutcome ForEachDatagram(const char* path, const DatagramVisitor& visit,
                             const std::function<void()>& opened = nullptr);
 
-// A capture file read whole: the records point into bytes, so the contents move but do not
-// copy (a copy's records would point into the original).
+// A capture file mapped whole: the records point into the mapping, so the contents move
+// but do not copy (a copy's records would point into the original).
 struct CaptureFileContents {
     CaptureFileContents() = default;
     CaptureFileContents(CaptureFileContents&&) = default;
@@ -61,13 +64,15 @@ struct CaptureFileContents {
     CaptureFileContents(const CaptureFileContents&) = delete;
     CaptureFileContents& operator=(const CaptureFileContents&) = delete;
 
-    std::vector<uint8_t> bytes;         // the file, the storage the records point into
+    std::unique_ptr<MappedFile> file;   // the file, the storage the records point into
     std::vector<PacketRecord> records;  // the file's IPv4 datagrams in file order
     ReadOutcome outcome;                // Complete, CannotOpen (no records) or CutShort (the records before the cut)
 };
 
-// Reads the file at path (UTF-8, on Windows too) into memory and takes its datagrams. The
-// path is always a file name: "-" is not standard input here.
+// Maps the regular file at path (UTF-8, on Windows too) and takes its datagrams; the
+// process keeps only the index. Anything but a regular file is refused at once (a FIFO
+// never blocks the open): "-" is not standard input here. A file truncated while it was
+// read is cut short there.
 CaptureFileContents LoadCaptureFile(const std::string& path);
 
 // Takes the datagrams of a capture file held in bytes[0..size), appending them to records;

@@ -343,6 +343,7 @@ ReadOutcome StreamDatagrams(const ReadBytes& read, const DatagramVisitor& visit,
                 if (opened) opened();
             }
             begin += result.size;
+            if (result.hasFrame) ++outcome.frames;
             PacketRecord record;
             if (result.hasFrame && taker.Take(result.frame, &record)) {
                 parser.SetNextListed(outcome.datagrams + 1);

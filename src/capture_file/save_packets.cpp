@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "capture_file/replace_file.h"
+#include "platform/file.h"
 
 namespace kestrine {
 

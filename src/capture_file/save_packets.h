@@ -12,6 +12,9 @@ namespace kestrine {
 // The file's snapshot length: the largest readers take for raw IP, above any datagram
 // (64 KiB), so every record is written whole.
 inline constexpr int32_t SAVE_SNAPSHOT_LENGTH = 262144;
+// The saved file's layout: its header, then each datagram behind a record header.
+inline constexpr uint64_t SAVED_FILE_HEADER_BYTES = 24;
+inline constexpr uint64_t SAVED_RECORD_HEADER_BYTES = 16;
 
 // Writes records[0..count) to path (UTF-8) as a classic pcap file at nanosecond resolution, link
 // type raw IPv4 (101), each record stamped with its arrival time (arrivalNs). Written to a

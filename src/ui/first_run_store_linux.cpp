@@ -6,8 +6,8 @@
 // store's place that is not a regular file, is too large or holds a line of another form is
 // unreadable as a whole: every read fails, and so does every write, which leaves it as it is
 // (through a linked folder it may be someone else's file). Only a missing store or one that
-// reads is written. Writes go to a temporary file in the same folder, synced and renamed over
-// the store, so the store is always either old or new.
+// reads is written. Writes go through the shared file replacement (platform/file.h), so the
+// store is always either old or new.
 #include "ui/first_run_store.h"
 
 #include <fcntl.h>
@@ -20,6 +20,8 @@
 #include <optional>
 #include <string_view>
 #include <vector>
+
+#include "platform/file.h"
 
 namespace kestrine {
 namespace {
@@ -174,37 +176,13 @@ StoreContents LoadStore(const std::string& path)
     return store;
 }
 
-bool WriteAll(int fd, std::string_view text)
+// Replaces the file at path by text, whole or not at all (the shared file replacement).
+bool ReplaceFile(const std::string& path, std::string_view text)
 {
-    while (!text.empty()) {
-        const ssize_t n = write(fd, text.data(), text.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        text.remove_prefix(size_t(n));
-    }
-    return true;
-}
-
-// Replaces the file at path by text: a temporary file in folder, synced, renamed over it.
-bool ReplaceFile(const std::string& folder, const std::string& path, std::string_view text)
-{
-    std::string temp = folder + "/." + STORE_FILE + ".XXXXXX";
-    const int fd = mkstemp(temp.data());
-    if (fd < 0) return false;
-    bool ok = WriteAll(fd, text) && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    if (ok) ok = rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        unlink(temp.c_str());
-        return false;
-    }
-    // The rename itself is durable only once the folder is synced; best effort.
-    const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        fsync(dir);
-        close(dir);
-    }
-    return true;
+    FileReplacement replacement;
+    std::string reason;
+    return replacement.Begin(path, &reason) && replacement.Write(text.data(), text.size(), &reason) &&
+           replacement.Commit(&reason);
 }
 
 }  // namespace
@@ -254,7 +232,7 @@ bool FirstRunStore::WriteDword(const char* name, uint32_t value)
         }
     }
     if (!replaced) text += written + '\n';
-    return ReplaceFile(m_folder, m_path, text);
+    return ReplaceFile(m_path, text);
 }
 
 void FirstRunStore::Close()

@@ -18,6 +18,7 @@
 #include "ui/resource_ids.h"
 #include "capture_file/link_types.h"
 #include "capture_file/save_packets.h"
+#include "platform/file.h"
 #include "ui/clipboard_text.h"
 #include "ui/session_globals.h"
 
@@ -306,11 +307,30 @@ bool MainWindow::CanSavePackets() const
     return g_session && g_session->m_finished.load(std::memory_order_acquire) && g_session->PacketCount() > 0;
 }
 
+bool MainWindow::ConfirmSaveOverOpenFile(const std::string& path)
+{
+    if (!m_file || !m_file->file || !(IdentityOf(path) == m_file->file->Identity())) return true;
+    // The saved file holds a 24-byte header and each datagram behind a 16-byte record
+    // header: a file of another size holds something more (frames that are not IPv4
+    // datagrams, link headers, pcapng blocks, a damaged tail).
+    uint64_t savedSize = SAVED_FILE_HEADER_BYTES;
+    for (const PacketRecord& r : m_file->records) savedSize += SAVED_RECORD_HEADER_BYTES + static_cast<uint64_t>(r.length);
+    if (savedSize == m_file->file->Size() && m_file->outcome.end == ReadEnd::Complete) return true;
+    const int64_t lost = m_file->outcome.frames - m_file->outcome.datagrams;
+    const std::string datagrams = std::to_string(m_file->records.size());
+    const std::string loss = lost > 0 ? std::to_string(lost) + (lost == 1 ? " frame that is not an IPv4 datagram" : " frames that are not IPv4 datagrams") +
+                                            " would be lost, and so would the rest of what the file holds besides the datagrams."
+                                      : "No frame would be lost, but what the file holds besides the datagrams would be (link-layer headers, file blocks).";
+    const std::string text = path + " is the file the packet list was read from.\r\nSaving over it keeps only its " +
+                             datagrams + " IPv4 datagrams: " + loss + "\r\n\r\nSave over it anyway?";
+    return ShowMessageBox(m_dialog.get(), text, "Kestrine", MessageIcon::None, MessageButtons::OkCancel) == MESSAGE_OK;
+}
+
 void MainWindow::OnSavePackets()
 {
     if (!CanSavePackets()) return;
     const std::string path = ChooseSaveFile(m_dialog.get());
-    if (path.empty()) return;
+    if (path.empty() || !ConfirmSaveOverOpenFile(path)) return;
     std::string error;
     const PacketRecord* records = m_file ? m_file->records.data() : g_session->m_index;
     const auto count = m_file ? static_cast<int32_t>(m_file->records.size()) : g_session->PacketCount();

@@ -66,6 +66,9 @@ public:
     void OnDetailItemExpanded(uint32_t itemData, int action);
     void OnSplitterMoved();
     void OnSavePackets();
+    // When path is the open file (however named) and it holds more than the save would
+    // keep, asks whether to save over it; true to go on.
+    bool ConfirmSaveOverOpenFile(const std::string& path);
     bool CanSavePackets() const;
     // Shows the IPv4 datagrams of a capture file in the list, as a capture's; says why not
     // (the list staying as it was) or where the file was cut short. True when it shows them.

@@ -35,7 +35,8 @@ struct Taken {
     bool operator==(const Taken& o) const
     {
         return datagrams == o.datagrams && arrivals == o.arrivals && times == o.times && outcome.end == o.outcome.end &&
-               outcome.datagrams == o.outcome.datagrams && outcome.reason == o.outcome.reason;
+               outcome.datagrams == o.outcome.datagrams && outcome.frames == o.outcome.frames &&
+               outcome.reason == o.outcome.reason;
     }
 };
 
@@ -105,6 +106,7 @@ TEST(CaptureFile, LinkTypes)
                                     {Prefix(mac, {0x08, 0x00})},                          // nothing after it
                                     {Prefix(Prefix(mac, {0x08, 0x06}), Datagram(4))}}));  // ARP: skipped
     EXPECT_EQ(eth.datagrams, (std::vector<Bytes>{Datagram(1), Datagram(3)}));
+    EXPECT_EQ(eth.outcome.frames, 5);  // every frame counts, IPv4 or not
 
     Bytes sll(16, 0), sll2(20, 0), v6 = Datagram(1);
     sll[14] = sll2[0] = 0x08;
@@ -321,13 +323,15 @@ TEST(CaptureFile, FilesOnDisk)
     const std::string path = StoreTemp("capture-\xc3\xa9\xe2\x82\xac.pcapng", bytes);  // "é€": a UTF-8 name
 
     CaptureFileContents loaded = LoadCaptureFile(path);
-    const CaptureFileContents contents = std::move(loaded);  // records still point into the bytes moved
-    EXPECT_EQ(contents.bytes, bytes);
+    CaptureFileContents contents = std::move(loaded);  // records still point into the mapping moved
+    ASSERT_TRUE(contents.file);
+    const uint8_t* mapped = contents.file->Data();
+    EXPECT_EQ(Bytes(mapped, mapped + contents.file->Size()), bytes);
     Taken whole;
     whole.outcome = contents.outcome;
+    EXPECT_EQ(contents.outcome.frames, 2);
     for (const PacketRecord& r : contents.records) {
-        EXPECT_TRUE(r.data >= contents.bytes.data() &&
-                    r.data + r.length <= contents.bytes.data() + contents.bytes.size());
+        EXPECT_TRUE(r.data >= mapped && r.data + r.length <= mapped + contents.file->Size());
         whole.Add(r);
     }
     EXPECT_TRUE(whole == expected) << whole.outcome.reason;
@@ -347,12 +351,14 @@ TEST(CaptureFile, FilesOnDisk)
     EXPECT_EQ(stopped.end, ReadEnd::Stopped);
     EXPECT_EQ(stopped.datagrams, 1);
 
+    contents = {};  // Windows refuses to truncate a file while it is mapped
     Store(path, {});
     EXPECT_EQ(LoadCaptureFile(path).outcome.reason, "empty file");
     EXPECT_EQ(ForEachDatagram(path.c_str(), [](const PacketRecord&, int64_t) { return true; }).reason, "empty file");
     std::filesystem::remove(FsPath(path));
 
-    // Missing, and a folder: not opened, with the system's reason.
+    // Missing, and a folder: not opened, with the system's reason, a folder's alike on every
+    // platform.
     const std::string missing = ::testing::TempDir() + "no-such-folder/file.pcap";
     for (const std::string& name : {missing, ::testing::TempDir()}) {
         const CaptureFileContents none = LoadCaptureFile(name);
@@ -364,6 +370,7 @@ TEST(CaptureFile, FilesOnDisk)
         EXPECT_FALSE(outcome.reason.empty());
     }
     EXPECT_EQ(LoadCaptureFile(missing).outcome.reason, std::strerror(ENOENT));
+    EXPECT_EQ(LoadCaptureFile(::testing::TempDir()).outcome.reason, "Is a directory");
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 #include <netinet/ip_icmp.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -38,6 +39,7 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes();  // the sanitizer's
 #include "capture_file/save_packets.h"
 #include "decode/section_states.h"
 #include "decode/summary.h"
+#include "tests/capture_file/capture_file_builder.h"
 #include "tests/support/netns.h"
 #include "tests/ui/ui_test_util.h"
 #include "ui/detail_window.h"
@@ -389,6 +391,70 @@ TEST_F(MainWindowTest, OpensACaptureFileAsACaptureByMenuKeyAndDrop)
     m_window->OnBeginCapture();
     EXPECT_EQ(ListLines(), QStringList{SUMMARY_COLUMN_HEADER});
     g_session->m_stopRequested = true;
+}
+
+// Only regular files open, at once: a FIFO without a writer does not block the window.
+TEST_F(MainWindowTest, AFileThatIsNotRegularIsRefusedAtOnceNamingWhatItIs)
+{
+    MessageBoxRecorder boxes;
+    Start();
+    const size_t startBoxes = boxes.Boxes().size();
+    const std::string fifo = m_config + "/fifo.pcap";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0) << std::strerror(errno);
+    EXPECT_FALSE(m_window->OpenPacketFile(fifo));
+    EXPECT_FALSE(m_window->OpenPacketFile(m_config));
+    ASSERT_EQ(boxes.Boxes().size(), startBoxes + 2);
+    EXPECT_EQ(boxes.Boxes()[startBoxes].text, "Could not open " + fifo + ":\r\nnot a regular file (a FIFO)");
+    EXPECT_EQ(boxes.Boxes()[startBoxes + 1].text, "Could not open " + m_config + ":\r\nIs a directory");
+}
+
+// Saving over the file the list came from, under any of its names, asks first when the file
+// holds more than the saved one will; Cancel leaves it as it was.
+TEST_F(MainWindowTest, SavingOverTheOpenFileAsksWhenItWouldLoseFrames)
+{
+    using namespace kestrine::test;
+    Start();
+    const std::string path = m_config + "/mixed.pcap";
+    const Bytes mac(12, 0x11);
+    const Bytes original = Pcap(1, {{Prefix(Prefix(mac, {0x08, 0x00}), Datagram(1))},
+                                    {Prefix(Prefix(mac, {0x08, 0x06}), Datagram(2))},    // ARP
+                                    {Prefix(Prefix(mac, {0x86, 0xdd}), Datagram(3))}});  // IPv6
+    Store(path, original);
+    ASSERT_EQ(link(path.c_str(), (m_config + "/other-name.pcap").c_str()), 0);
+    ASSERT_TRUE(m_window->OpenPacketFile(path));
+    ASSERT_EQ(ListLines().size(), 2);
+    SetSaveFileChooser([&] { return m_config + "/./other-name.pcap"; });
+    {
+        MessageBoxRecorder cancel(MESSAGE_CANCEL);
+        m_window->OnSavePackets();
+        ASSERT_EQ(cancel.Boxes().size(), 1u);
+        EXPECT_EQ(cancel.Boxes()[0].buttons, MessageButtons::OkCancel);
+        EXPECT_NE(cancel.Boxes()[0].text.find("keeps only its 1 IPv4 datagrams: 2 frames that are not IPv4 datagrams "
+                                              "would be lost"),
+                  std::string::npos)
+            << cancel.Boxes()[0].text;
+        EXPECT_EQ(Contents(path), std::string(original.begin(), original.end()));
+    }
+    {
+        MessageBoxRecorder ok(MESSAGE_OK);
+        m_window->OnSavePackets();
+        EXPECT_EQ(ok.Boxes().size(), 1u);
+    }
+    const CaptureFileContents saved = LoadCaptureFile(m_config + "/other-name.pcap");
+    ASSERT_EQ(saved.records.size(), 1u);
+    EXPECT_EQ(saved.outcome.frames, 1);
+    EXPECT_EQ(Bytes(saved.records[0].data, saved.records[0].data + saved.records[0].length), Datagram(1));
+    Select(1);  // the list's records still read the file as it was opened
+    EXPECT_EQ(LowerTree()->model()->rowCount(), 1);
+
+    // A file that holds only what a save writes is saved over without a question, and a
+    // file elsewhere is no concern of it.
+    ASSERT_TRUE(m_window->OpenPacketFile(m_config + "/other-name.pcap"));
+    MessageBoxRecorder none;
+    m_window->OnSavePackets();
+    SetSaveFileChooser([&] { return path; });  // now another file: the link was broken by the first save
+    m_window->OnSavePackets();
+    EXPECT_TRUE(none.Boxes().empty());
 }
 
 // Every capture file of the corpus lists as kestrine-dump --summary prints it.

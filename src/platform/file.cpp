@@ -1,0 +1,48 @@
+// The platform-independent part of the file calls: reason texts and the temporary's name.
+#include "platform/file.h"
+
+namespace kestrine {
+
+namespace {
+
+// The longest file name (one path component) the file systems we write to allow, in bytes.
+constexpr size_t LONGEST_NAME = 255;
+
+const char* KindText(FileKind kind)
+{
+    switch (kind) {
+    case FileKind::Regular: return "a regular file";
+    case FileKind::Directory: return "a directory";
+    case FileKind::CharacterDevice: return "a character device";
+    case FileKind::BlockDevice: return "a block device";
+    case FileKind::Fifo: return "a FIFO";
+    case FileKind::Socket: return "a socket";
+    case FileKind::Pipe: return "a pipe";
+    case FileKind::Other: break;
+    }
+    return "an unknown kind of file";
+}
+
+}  // namespace
+
+std::string NotARegularFile(FileKind kind) { return std::string("not a regular file (") + KindText(kind) + ")"; }
+
+std::string NotOpenableReason(FileKind kind)
+{
+    // The words the system gives for a folder opened as a file, alike on both platforms.
+    if (kind == FileKind::Directory) return "Is a directory";
+    return NotARegularFile(kind);
+}
+
+std::string TemporaryName(const std::string& targetName, size_t random)
+{
+    const std::string prefix = TEMPORARY_PREFIX;
+    const size_t room = LONGEST_NAME - prefix.size() - 1 - random;
+    size_t kept = targetName.size() < room ? targetName.size() : room;
+    // Never cut a UTF-8 character: back up over continuation bytes.
+    while (kept > 0 && kept < targetName.size() && (static_cast<unsigned char>(targetName[kept]) & 0xC0) == 0x80)
+        --kept;
+    return prefix + targetName.substr(0, kept) + "-";
+}
+
+}  // namespace kestrine
