@@ -121,7 +121,8 @@ protected:
     static void SetUpTestSuite()
     {
         INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_TREEVIEW_CLASSES |
-                                                           ICC_LISTVIEW_CLASSES | ICC_INTERNET_CLASSES | ICC_BAR_CLASSES};
+                                                           ICC_LISTVIEW_CLASSES | ICC_INTERNET_CLASSES | ICC_BAR_CLASSES |
+                                                           ICC_PROGRESS_CLASS};
         InitCommonControlsEx(&controls);
         static Win32WindowSystem windows;
         SetWindowSystem(&windows);
