@@ -2,6 +2,7 @@
 // written whole or not at all by FileReplacement. See save_packets.h.
 #include "capture_file/save_packets.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -64,50 +65,88 @@ std::string Refusal(const PacketRecord* records, int32_t count)
     return {};
 }
 
-// Writes the header and records[0..count), already checked, to file.
-bool WriteCapture(FileReplacement& file, const PacketRecord* records, int32_t count, std::string* reason)
+// Appends one record, already checked.
+void AppendRecord(std::vector<uint8_t>& block, const PacketRecord& record)
 {
-    std::vector<uint8_t> block;
-    block.reserve(WRITE_BLOCK_BYTES + static_cast<size_t>(SAVE_SNAPSHOT_LENGTH) + 16);
-    Append(block, NANOSECOND_MAGIC);
-    Append(block, VERSION_MAJOR);
-    Append(block, VERSION_MINOR);
-    Append(block, TIME_ZONE);
-    Append(block, SIGNIFICANT_FIGURES);
-    Append(block, static_cast<uint32_t>(SAVE_SNAPSHOT_LENGTH));
-    Append(block, LINKTYPE_RAW);
-    for (int32_t i = 0; i < count; ++i) {
-        const PacketRecord& record = records[i];
-        Stamp stamp{};
-        StampOf(record.arrivalNs, &stamp);
-        const uint32_t length = static_cast<uint32_t>(record.length);
-        Append(block, static_cast<uint32_t>(stamp.seconds));
-        Append(block, static_cast<uint32_t>(stamp.nanoseconds));
-        Append(block, length);  // captured: always whole, below the snapshot length
-        Append(block, length);  // on the wire
-        if (length > 0) block.insert(block.end(), record.data, record.data + length);
-        if (block.size() >= WRITE_BLOCK_BYTES) {
-            if (!file.Write(block.data(), block.size(), reason)) return false;
-            block.clear();
-        }
-    }
-    return file.Write(block.data(), block.size(), reason);
+    Stamp stamp{};
+    StampOf(record.arrivalNs, &stamp);
+    const uint32_t length = static_cast<uint32_t>(record.length);
+    Append(block, static_cast<uint32_t>(stamp.seconds));
+    Append(block, static_cast<uint32_t>(stamp.nanoseconds));
+    Append(block, length);  // captured: always whole, below the snapshot length
+    Append(block, length);  // on the wire
+    if (length > 0) block.insert(block.end(), record.data, record.data + length);
 }
 
 }  // namespace
 
 bool SavePackets(const PacketRecord* records, int32_t count, const std::string& path, std::string* error)
 {
+    PacketSaver saver;
+    return saver.Begin(records, count, path, error) && saver.WriteSome(count, error) && saver.Commit(error);
+}
+
+PacketSaver::PacketSaver() = default;
+PacketSaver::~PacketSaver() = default;  // an uncommitted temporary goes with m_file
+
+bool PacketSaver::Begin(const PacketRecord* records, int32_t count, const std::string& path, std::string* error)
+{
     // Checked before any file is made, so that a refusal leaves nothing behind.
     std::string reason = Refusal(records, count);
     if (reason.empty()) {
-        FileReplacement file;
-        if (file.Begin(path, &reason) && WriteCapture(file, records, count, &reason) &&
-            file.Commit(&reason))
+        auto file = std::make_unique<FileReplacement>();
+        if (file->Begin(path, &reason)) {
+            m_file = std::move(file);
+            m_records = records;
+            m_count = count;
+            m_next = 0;
+            m_block.clear();
+            m_block.reserve(WRITE_BLOCK_BYTES + static_cast<size_t>(SAVE_SNAPSHOT_LENGTH) + 16);
+            Append(m_block, NANOSECOND_MAGIC);
+            Append(m_block, VERSION_MAJOR);
+            Append(m_block, VERSION_MINOR);
+            Append(m_block, TIME_ZONE);
+            Append(m_block, SIGNIFICANT_FIGURES);
+            Append(m_block, static_cast<uint32_t>(SAVE_SNAPSHOT_LENGTH));
+            Append(m_block, LINKTYPE_RAW);
             return true;
+        }
     }
     if (error) *error = reason;
     return false;
+}
+
+bool PacketSaver::Flush(std::string* error)
+{
+    std::string reason;
+    if (!m_file->Write(m_block.data(), m_block.size(), &reason)) {
+        m_file.reset();
+        if (error) *error = reason;
+        return false;
+    }
+    m_block.clear();
+    return true;
+}
+
+bool PacketSaver::WriteSome(int32_t n, std::string* error)
+{
+    if (!m_file) return false;
+    const int32_t end = m_next + std::min(n, m_count - m_next);
+    for (; m_next < end; ++m_next) {
+        AppendRecord(m_block, m_records[m_next]);
+        if (m_block.size() >= WRITE_BLOCK_BYTES && !Flush(error)) return false;
+    }
+    return true;
+}
+
+bool PacketSaver::Commit(std::string* error)
+{
+    if (!m_file || !WriteSome(m_count, error) || !Flush(error)) return false;
+    std::string reason;
+    const bool committed = m_file->Commit(&reason);
+    m_file.reset();
+    if (!committed && error) *error = reason;
+    return committed;
 }
 
 }  // namespace kestrine

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "common/packet_record.h"
 
@@ -26,5 +28,37 @@ inline constexpr uint64_t SAVED_RECORD_HEADER_BYTES = 16;
 // "not a regular file (a FIFO)". A symbolic link to a regular file is itself replaced by
 // the saved file; the file it pointed to is left as it was.
 bool SavePackets(const PacketRecord* records, int32_t count, const std::string& path, std::string* error);
+
+class FileReplacement;
+
+// The same save a part at a time, so a window can write a long list in slices. Begin
+// checks the records and creates the temporary, WriteSome writes the next records, Commit
+// puts the file in place. Dropped before Commit (or after any failure), it removes the
+// temporary: the target stays as it was.
+class PacketSaver {
+public:
+    PacketSaver();
+    ~PacketSaver();
+    PacketSaver(const PacketSaver&) = delete;
+    PacketSaver& operator=(const PacketSaver&) = delete;
+
+    // The records must stay as they are until Commit. False with the reason, as SavePackets.
+    bool Begin(const PacketRecord* records, int32_t count, const std::string& path, std::string* error);
+    // Writes up to the next n records; false with the reason on failure.
+    bool WriteSome(int32_t n, std::string* error);
+    int32_t Written() const { return m_next; }
+    bool AllWritten() const { return m_next == m_count; }
+    // Writes what is still gathered, then flushes and renames the file over the target.
+    bool Commit(std::string* error);
+
+private:
+    bool Flush(std::string* error);
+
+    std::unique_ptr<FileReplacement> m_file;
+    const PacketRecord* m_records = nullptr;
+    int32_t m_count = 0;
+    int32_t m_next = 0;
+    std::vector<uint8_t> m_block;
+};
 
 }  // namespace kestrine

@@ -29,6 +29,7 @@ enum class ControlKind {
     Trackbar,      // vertical, 0 to 100, minimum at the top, no ticks
     RichEdit,
     Icon,          // the program's icon
+    ProgressBar,   // horizontal, 0 to 100 %
 };
 
 // Control styles.

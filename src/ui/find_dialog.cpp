@@ -2,6 +2,7 @@
 #include "ui/find_dialog.h"
 
 #include <array>
+#include <string>
 
 namespace kestrine {
 
@@ -23,8 +24,8 @@ const DialogTemplate FIND_TEMPLATE{
     FIND_DIALOG_ID, "Find", "MS Sans Serif", 8, 253, 60, DialogFrame::Fixed, FIND_CONTROLS,
 };
 
-FindDialog::FindDialog(Dialog* owner, Finder finder)
-    : m_dialog(Windows().NewDialog(FIND_TEMPLATE, *this, owner)), m_finder(std::move(finder))
+FindDialog::FindDialog(Dialog* owner, Finder finder, std::function<void()> cancel)
+    : m_dialog(Windows().NewDialog(FIND_TEMPLATE, *this, owner)), m_finder(std::move(finder)), m_cancel(std::move(cancel))
 {
     m_dialog->AddContextCommand(NO_ID, ContextCommand{FIND_NEXT_COMMAND, nullptr, Shortcut{KEY_F3}});
     m_dialog->AddContextCommand(NO_ID, ContextCommand{FIND_PREVIOUS_COMMAND, nullptr, Shortcut{KEY_F3, false, true}});
@@ -45,7 +46,26 @@ void FindDialog::FindAgain(bool forward)
         Open();
         return;
     }
-    const bool found = m_finder(text, m_dialog->IsChecked(IDC_FIND_DETAILS), forward);
+    if (m_searching) return;  // one search at a time
+    switch (m_finder(text, m_dialog->IsChecked(IDC_FIND_DETAILS), forward)) {
+    case FindOutcome::Found: ShowResult(true); break;
+    case FindOutcome::NotFound: ShowResult(false); break;
+    case FindOutcome::Searching:
+        m_searching = true;
+        ShowProgress(0);
+        break;
+    case FindOutcome::Busy: break;
+    }
+}
+
+void FindDialog::ShowProgress(int percent)
+{
+    m_dialog->SetText(IDC_FIND_STATUS, "Searching... " + std::to_string(percent) + " %");
+}
+
+void FindDialog::ShowResult(bool found)
+{
+    m_searching = false;
     m_dialog->SetText(IDC_FIND_STATUS, found ? "" : "Not found");
 }
 
@@ -55,6 +75,15 @@ void FindDialog::OnCommand(int id)
     else if (id == IDC_FIND_PREVIOUS || id == FIND_PREVIOUS_COMMAND) FindAgain(false);
 }
 
-void FindDialog::OnCancel() { m_dialog->Hide(); }
+void FindDialog::OnCancel()
+{
+    if (!m_searching) {
+        m_dialog->Hide();
+        return;
+    }
+    m_searching = false;
+    m_dialog->SetText(IDC_FIND_STATUS, "Search cancelled");
+    if (m_cancel) m_cancel();
+}
 
 }  // namespace kestrine

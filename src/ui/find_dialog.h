@@ -1,6 +1,7 @@
 // The small modeless Find dialog of the main window: it searches the packet lines (and,
 // with "Search decoded details", every packet's decoded tree) from the current line, and
-// shows "Not found" in itself rather than in a message box.
+// shows "Not found" in itself rather than in a message box. A long search shows its
+// progress there too, and Esc or Close cancels it.
 #pragma once
 
 #include <functional>
@@ -23,13 +24,18 @@ inline constexpr int FIND_PREVIOUS_COMMAND = 0x8007;
 
 extern const DialogTemplate FIND_TEMPLATE;
 
+// What starting a search gave: a match selected, none, a search that goes on in slices
+// (its end comes to ShowResult), or no search (another long operation runs).
+enum class FindOutcome { Found, NotFound, Searching, Busy };
+
 class FindDialog final : public DialogHandler {
 public:
     // Searches for text from the current line, forward or back, wrapping; in the decoded
-    // details too when asked. True when it selected a match.
-    using Finder = std::function<bool(const std::string& text, bool details, bool forward)>;
+    // details too when asked.
+    using Finder = std::function<FindOutcome(const std::string& text, bool details, bool forward)>;
 
-    FindDialog(Dialog* owner, Finder finder);
+    // cancel stops a search that goes on.
+    FindDialog(Dialog* owner, Finder finder, std::function<void()> cancel);
     ~FindDialog();
     FindDialog(const FindDialog&) = delete;
     FindDialog& operator=(const FindDialog&) = delete;
@@ -39,13 +45,21 @@ public:
     // Searches again for the dialog's text (F3, Shift+F3); opens the dialog while it has none.
     void FindAgain(bool forward);
     Dialog* Window() const { return m_dialog.get(); }
+    // A search that goes on: how far it is, then how it ended.
+    void ShowProgress(int percent);
+    void ShowResult(bool found);
+    bool Searching() const { return m_searching; }
 
     void OnCommand(int id) override;
-    void OnCancel() override;  // Esc and Close hide it; the text stays for F3
+    // Esc and Close cancel a search that goes on; otherwise they hide the dialog, the text
+    // staying for F3.
+    void OnCancel() override;
 
 private:
     std::unique_ptr<Dialog> m_dialog;
     Finder m_finder;
+    std::function<void()> m_cancel;
+    bool m_searching = false;
 };
 
 }  // namespace kestrine

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <limits>
 #include <string>
 
 #include "capture/capture_session.h"
@@ -20,6 +21,7 @@
 #include "capture_file/save_packets.h"
 #include "platform/file.h"
 #include "ui/clipboard_text.h"
+#include "ui/packet_search.h"
 #include "ui/session_globals.h"
 
 namespace kestrine {
@@ -70,15 +72,16 @@ MainWindow::MainWindow() : m_dialog(Windows().NewDialog(MAIN_TEMPLATE, *this, nu
     w.AddContextCommand(IDC_PACKET_LIST, ContextCommand{FIND_COMMAND, "&Find...", Ctrl('F')});
     w.AddContextCommand(IDC_DETAIL_TREE, ContextCommand{COPY_DETAIL_COMMAND, "&Copy", Ctrl('C')});
     w.AcceptFileDrops();
-    m_find = std::make_unique<FindDialog>(&w, [this](const std::string& text, bool details, bool forward) {
-        return Find(text, details, forward);
-    });
+    m_find = std::make_unique<FindDialog>(
+        &w, [this](const std::string& text, bool details, bool forward) { return StartFind(text, details, forward); },
+        [this] { CancelOperation(); });
 }
 
 MainWindow::~MainWindow()
 {
     // Detail windows are owned by the window and go with it; they hold text only.
     if (m_dialog) m_dialog->KillTimer(CAPTURE_TIMER_ID);
+    CancelOperation();  // it reads the list and the records that go below
     m_find.reset();
     m_dialog.reset();
     m_file.reset();  // after the list whose lines point into it
@@ -135,7 +138,7 @@ void MainWindow::OnCommand(int id)
     case IDC_ABORT_CAPTURE: OnAbortCapture(); break;
     case IDC_CONFIGURE: OnConfigure(); break;
     case SAVE_PACKETS_COMMAND:
-        if (CanSavePackets()) OnSavePackets();
+        if (CanSavePackets() && !Busy()) OnSavePackets();
         break;
     case OPEN_PACKETS_COMMAND:
         if (!Capturing()) OnOpenPackets();
@@ -172,9 +175,10 @@ void MainWindow::OnTrackbarMoved(int id)
 bool MainWindow::IsCommandEnabled(int command)
 {
     switch (command) {
-    case SAVE_PACKETS_COMMAND: return CanSavePackets();
+    // One long operation at a time.
+    case SAVE_PACKETS_COMMAND: return CanSavePackets() && !Busy();
     case OPEN_PACKETS_COMMAND: return !Capturing();
-    case COPY_LINES_COMMAND: return !m_dialog->SelectedListLines(IDC_PACKET_LIST).empty();
+    case COPY_LINES_COMMAND: return !Busy() && !m_dialog->SelectedListLines(IDC_PACKET_LIST).empty();
     case COPY_DETAIL_COMMAND: return m_dialog->SelectedTreeNode(IDC_DETAIL_TREE) != NO_NODE;
     default: return true;
     }
@@ -185,6 +189,7 @@ bool MainWindow::Capturing() const { return g_session && !g_session->m_finished.
 void MainWindow::OnBeginCapture()
 {
     if (!g_session) return;
+    CancelOperation();  // the list and the records it works on go
     g_session->Reset();
     m_listedCount = 0;
     m_dialog->ClearList(IDC_PACKET_LIST);
@@ -202,6 +207,7 @@ void MainWindow::OnAbortCapture()
 
 void MainWindow::OnConfigure()
 {
+    CancelOperation();  // the dialog may replace the session whose records it works on
     m_configDialog.m_interfaceAddress = m_dialog->Address(IDC_LISTEN_ADDRESS);
     const int installed = m_configDialog.m_sessionsInstalled;
     m_configDialog.DoModal(m_dialog.get());
@@ -209,8 +215,12 @@ void MainWindow::OnConfigure()
     m_dialog->SetAddress(IDC_LISTEN_ADDRESS, m_configDialog.m_interfaceAddress);
 }
 
-void MainWindow::OnTimer(int)
+void MainWindow::OnTimer(int timerId)
 {
+    if (timerId == WORK_TIMER_ID) {
+        OnWork();
+        return;
+    }
     if (!g_session) return;
     const bool finished = g_session->m_finished.load(std::memory_order_acquire);
     if (!finished) SetButtons(false, true, false);
@@ -326,25 +336,71 @@ bool MainWindow::ConfirmSaveOverOpenFile(const std::string& path)
     return ShowMessageBox(m_dialog.get(), text, "Kestrine", MessageIcon::None, MessageButtons::OkCancel) == MESSAGE_OK;
 }
 
+namespace {
+
+// A save written in slices; the file is put in place by the finish, after the last slice.
+class SaveOperation final : public LongOperation {
+public:
+    bool Begin(const PacketRecord* records, int32_t count, const std::string& path)
+    {
+        m_count = count;
+        return m_saver.Begin(records, count, path, &m_error);
+    }
+    bool Step(double seconds) override
+    {
+        const SliceDeadline deadline(seconds);
+        while (!m_failed && !m_saver.AllWritten()) {
+            m_failed = !m_saver.WriteSome(static_cast<int32_t>(SLICE_GROUP * 16), &m_error);
+            if (deadline.Passed()) break;
+        }
+        return m_failed || m_saver.AllWritten();
+    }
+    int Percent() const override
+    {
+        return PercentOf(static_cast<size_t>(m_saver.Written()), static_cast<size_t>(m_count));
+    }
+    // Puts the file in place; false with the reason in Error when anything failed.
+    bool Commit() { return !m_failed && m_saver.Commit(&m_error); }
+    const std::string& Error() const { return m_error; }
+
+private:
+    PacketSaver m_saver;
+    int32_t m_count = 0;
+    bool m_failed = false;
+    std::string m_error;
+};
+
+}  // namespace
+
 void MainWindow::OnSavePackets()
 {
-    if (!CanSavePackets()) return;
+    if (!CanSavePackets() || Busy()) return;
     const std::string path = ChooseSaveFile(m_dialog.get());
     if (path.empty() || !ConfirmSaveOverOpenFile(path)) return;
-    std::string error;
     const PacketRecord* records = m_file ? m_file->records.data() : g_session->m_index;
     const auto count = m_file ? static_cast<int32_t>(m_file->records.size()) : g_session->PacketCount();
-    if (!SavePackets(records, count, path, &error)) {
+    const auto failed = [this, path](const std::string& error) {
         ShowMessageBox(m_dialog.get(), "Could not save the packets to " + path + ":\r\n" + error, "Error",
                        MessageIcon::Stop, MessageButtons::Ok);
+    };
+    auto save = std::make_unique<SaveOperation>();
+    if (!save->Begin(records, count, path)) {
+        failed(save->Error());
+        return;
     }
+    StartOperation(std::move(save), "Saving the packets...", [failed](LongOperation& done) {
+        auto& save = static_cast<SaveOperation&>(done);
+        if (!save.Commit()) failed(save.Error());
+    });
 }
 
 void MainWindow::OnCancel()
 {
+    // A search, copy or save goes on under the question.
     if (ShowMessageBox(m_dialog.get(), "Really Quit?", "Kestrine", MessageIcon::None, MessageButtons::OkCancel) !=
         MESSAGE_OK)
         return;  // a running capture goes on
+    CancelOperation();
     if (g_session) g_session->m_stopRequested = true;
     g_stopwatch.Wait(1.0);
     m_dialog->EndDialog(ID_CANCEL);
@@ -358,7 +414,7 @@ void MainWindow::OnOpenPackets()
 
 void MainWindow::OnFilesDropped(const std::vector<std::string>& paths)
 {
-    if (!paths.empty() && !Capturing()) OpenPacketFile(paths.front());
+    if (!paths.empty() && !Capturing() && !Busy()) OpenPacketFile(paths.front());
 }
 
 bool MainWindow::OpenPacketFile(const std::string& path)
@@ -370,6 +426,7 @@ bool MainWindow::OpenPacketFile(const std::string& path)
         return false;
     }
     // The list lets go of the old lines before the records they were formatted from go.
+    CancelOperation();
     m_dialog->ClearList(IDC_PACKET_LIST);
     m_file = std::move(file);
     PacketLines& lines = m_dialog->ListLines(IDC_PACKET_LIST);
@@ -393,8 +450,14 @@ bool MainWindow::OpenPacketFile(const std::string& path)
 
 void MainWindow::OnCopyLines()
 {
-    const std::vector<size_t> rows = m_dialog->SelectedListLines(IDC_PACKET_LIST);
-    if (!rows.empty()) Windows().SetClipboardText(CopiedLines(m_dialog->ListLines(IDC_PACKET_LIST), rows));
+    if (Busy()) return;
+    std::vector<size_t> rows = m_dialog->SelectedListLines(IDC_PACKET_LIST);
+    if (rows.empty()) return;
+    StartOperation(std::make_unique<LinesCopy>(m_dialog->ListLines(IDC_PACKET_LIST), std::move(rows)),
+                   "Copying the packet lines...", [](LongOperation& done) {
+                       // The text goes once the clipboard has its own copy.
+                       Windows().SetClipboardText(static_cast<LinesCopy&>(done).TakeText());
+                   });
 }
 
 void MainWindow::OnCopyDetail()
@@ -405,47 +468,108 @@ void MainWindow::OnCopyDetail()
 
 namespace {
 
-// Case-insensitive containment of needle (already in lower case) in text.
-bool ContainsFolded(std::string_view text, std::string_view needle)
+// Where a search starts: the current line, the last selected one going forward.
+size_t SearchStart(const std::vector<size_t>& selected, bool forward)
 {
-    const auto fold = [](char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c); };
-    return std::search(text.begin(), text.end(), needle.begin(), needle.end(),
-                       [&](char a, char b) { return fold(a) == b; }) != text.end();
+    return selected.empty() ? 0 : forward ? selected.back() : selected.front();
 }
 
 }  // namespace
 
 bool MainWindow::Find(const std::string& text, bool details, bool forward)
 {
-    std::string needle = text;
-    for (char& c : needle) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
-    PacketLines& lines = m_dialog->ListLines(IDC_PACKET_LIST);
-    const size_t size = lines.Size();
-    if (needle.empty() || size < 2) return false;
-    const std::vector<size_t> selected = m_dialog->SelectedListLines(IDC_PACKET_LIST);
-    const size_t current = selected.empty() ? 0 : forward ? selected.back() : selected.front();
-    LineBuffer buffer;
-    // Every line once, from the one after the current around to the current itself.
-    for (size_t step = 1; step <= size; ++step) {
-        const size_t row = forward ? (current + step) % size : (current + size - step % size) % size;
-        if (row == 0) continue;  // the column header line
-        bool found = ContainsFolded(lines.Line(row, buffer), needle);
-        if (!found && details) {
-            // Lines follow the index: the header, then packet 0 onward.
-            const auto index = static_cast<int64_t>(row) - 1;
-            if (const PacketRecord* record = ShownRecord(index)) {
-                m_searchTree.Clear();
-                AddPacketTree(m_searchTree, *record, index);
-                for (NodeId node = 0; node < static_cast<NodeId>(m_searchTree.Size()) && !found; ++node)
-                    found = ContainsFolded(m_searchTree.Text(node), needle);
-            }
-        }
-        if (found) {
-            m_dialog->SelectListLine(IDC_PACKET_LIST, row);
-            return true;
-        }
+    const PacketRecord* records = m_file ? m_file->records.data() : g_session ? g_session->m_index : nullptr;
+    const size_t count = m_file ? m_file->records.size() : g_session ? static_cast<size_t>(g_session->PacketCount()) : 0;
+    PacketSearch search(m_dialog->ListLines(IDC_PACKET_LIST), records, count, text, details, forward,
+                        SearchStart(m_dialog->SelectedListLines(IDC_PACKET_LIST), forward));
+    while (!search.Step(std::numeric_limits<double>::infinity())) {
     }
-    return false;
+    if (search.Match()) m_dialog->SelectListLine(IDC_PACKET_LIST, *search.Match());
+    return search.Match().has_value();
+}
+
+FindOutcome MainWindow::StartFind(const std::string& text, bool details, bool forward)
+{
+    if (Busy()) return FindOutcome::Busy;
+    const PacketRecord* records = m_file ? m_file->records.data() : g_session ? g_session->m_index : nullptr;
+    const size_t count = m_file ? m_file->records.size() : g_session ? static_cast<size_t>(g_session->PacketCount()) : 0;
+    auto search = std::make_unique<PacketSearch>(m_dialog->ListLines(IDC_PACKET_LIST), records, count, text, details,
+                                                 forward, SearchStart(m_dialog->SelectedListLines(IDC_PACKET_LIST), forward));
+    // Set by the finish: in the first slice (the outcome says it) or later (the dialog hears it).
+    const auto outcome = std::make_shared<FindOutcome>(FindOutcome::Searching);
+    StartOperation(std::move(search), nullptr, [this, outcome](LongOperation& done) {
+        const std::optional<size_t> match = static_cast<PacketSearch&>(done).Match();
+        if (match) m_dialog->SelectListLine(IDC_PACKET_LIST, *match);
+        *outcome = match ? FindOutcome::Found : FindOutcome::NotFound;
+        if (m_find->Searching()) m_find->ShowResult(match.has_value());
+    });
+    return *outcome;
+}
+
+void MainWindow::StartOperation(std::unique_ptr<LongOperation> operation, const char* progressText,
+                                std::function<void(LongOperation&)> finish)
+{
+    m_operation = std::move(operation);
+    m_finishOperation = std::move(finish);
+    m_progressText = progressText;
+    m_cancelRequested = false;
+    m_operationStart = std::chrono::steady_clock::now();
+    if (m_operation->Step(m_sliceSeconds)) {
+        EndOperation();
+        return;
+    }
+    m_dialog->SetTimer(WORK_TIMER_ID, 0);
+}
+
+void MainWindow::OnWork()
+{
+    if (!m_operation) return;
+    if (m_cancelRequested) {
+        CancelOperation();
+        return;
+    }
+    if (m_operation->Step(m_sliceSeconds)) {
+        EndOperation();
+        return;
+    }
+    const int percent = m_operation->Percent();
+    if (!m_progressText) {
+        m_find->ShowProgress(percent);
+        return;
+    }
+    const std::chrono::duration<double> running = std::chrono::steady_clock::now() - m_operationStart;
+    if (!m_progress && running.count() >= m_progressDelay) {
+        m_progress = std::make_unique<ProgressWindow>(m_dialog.get(), m_progressText, [this] {
+            // Not destroyed inside its own notification: the next slice ends the work.
+            m_cancelRequested = true;
+            m_progress->Window()->Hide();
+        });
+        m_progress->SetPercent(percent);
+        m_progress->Show();
+    } else if (m_progress) {
+        m_progress->SetPercent(percent);
+    }
+}
+
+void MainWindow::EndOperation()
+{
+    // The operation lets go of its timer and window before its finish runs, which may open
+    // a message box (whose loop goes on delivering timers) or start the next operation.
+    if (m_dialog) m_dialog->KillTimer(WORK_TIMER_ID);
+    m_progress.reset();
+    std::unique_ptr<LongOperation> done = std::move(m_operation);
+    std::function<void(LongOperation&)> finish = std::move(m_finishOperation);
+    if (finish) finish(*done);
+}
+
+void MainWindow::CancelOperation()
+{
+    if (!m_operation) return;
+    if (m_dialog) m_dialog->KillTimer(WORK_TIMER_ID);
+    m_progress.reset();
+    m_operation.reset();
+    m_finishOperation = nullptr;
+    if (m_find && m_find->Searching()) m_find->OnCancel();
 }
 
 int RunProgram(const char* file)

@@ -1,9 +1,13 @@
 // The main window: starts and aborts captures, lists the packets every 300 ms, shows the
 // selected packet's decoded tree, opens detail windows and the configuration dialog, splits
-// its height between the two trees, and asks before quitting.
+// its height between the two trees, and asks before quitting. Searches, copies and saves
+// over a whole list run in slices from the event loop, showing their progress, and can be
+// cancelled.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,6 +15,8 @@
 #include "capture_file/capture_file.h"
 #include "ui/configure_dialog.h"
 #include "ui/find_dialog.h"
+#include "ui/long_operation.h"
+#include "ui/progress_window.h"
 #include "ui/window_system.h"
 
 namespace kestrine {
@@ -25,6 +31,7 @@ inline constexpr int IDC_CONFIGURE = 1022;
 inline constexpr int ABOUT_COMMAND = 16;
 inline constexpr int CAPTURE_TIMER_ID = 1;
 inline constexpr int TIMER_PERIOD_MS = 300;
+inline constexpr int WORK_TIMER_ID = 2;  // the slices of a long operation
 inline constexpr int MAIN_MIN_WIDTH = 648;  // frame included
 inline constexpr int MAIN_MIN_HEIGHT = 480;
 // The commands of the packet list's and the lower tree's context menus and keys.
@@ -77,9 +84,17 @@ public:
     void OnCopyLines();
     void OnCopyDetail();
     // Searches the packet lines (and the decoded details) from the current line; selects
-    // the match.
+    // the match. Find runs to the end at once; StartFind runs a first slice and goes on
+    // from the event loop when more is left, telling the Find dialog its progress and end.
     bool Find(const std::string& text, bool details, bool forward);
+    FindOutcome StartFind(const std::string& text, bool details, bool forward);
     FindDialog* Finder() const { return m_find.get(); }
+    // Whether a search, copy or save goes on; ends it without its result (a save leaves
+    // its target as it was).
+    bool Busy() const { return m_operation != nullptr; }
+    void CancelOperation();
+    // The progress window of a copy or save that goes on, once shown; null otherwise.
+    ProgressWindow* Progress() const { return m_progress.get(); }
 
     // The window's notifications.
     void OnCommand(int id) override;
@@ -101,6 +116,10 @@ public:
     int m_lastHeight = 0;
     uint32_t m_lastSizeType = 0;
     CConfigureDlg m_configDialog;
+    // How long each slice of a long operation runs, and how long the operation runs before
+    // its progress window shows (none for work that ends sooner).
+    double m_sliceSeconds = 0.04;
+    double m_progressDelay = 0.25;
 
 private:
     int32_t SelectedPacketIndex() const;
@@ -108,11 +127,23 @@ private:
     const PacketRecord* ShownRecord(int64_t index) const;
     bool Capturing() const;
     void SetButtons(bool begin, bool abort, bool configure);
+    // Runs the operation's first slice; when work is left, the rest runs from the work
+    // timer, with a progress window saying progressText (none: the Find dialog shows it).
+    // finish runs once the work is done, after the operation has let go of its windows.
+    void StartOperation(std::unique_ptr<LongOperation> operation, const char* progressText,
+                        std::function<void(LongOperation&)> finish);
+    void OnWork();
+    void EndOperation();
 
     std::unique_ptr<Dialog> m_dialog;
     std::unique_ptr<CaptureFileContents> m_file;  // the file the list shows, if any
     std::unique_ptr<FindDialog> m_find;
-    DetailTree m_searchTree;  // a packet's decoded details while they are searched
+    std::unique_ptr<LongOperation> m_operation;  // the search, copy or save that goes on
+    std::function<void(LongOperation&)> m_finishOperation;
+    std::unique_ptr<ProgressWindow> m_progress;
+    const char* m_progressText = nullptr;
+    std::chrono::steady_clock::time_point m_operationStart;
+    bool m_cancelRequested = false;  // by the progress window, acted on at the next slice
     bool m_reportedGone = false;  // the current session's lost interface has been reported
 };
 

@@ -114,6 +114,8 @@ public:
     virtual void SetMinimumFrameSize(int width, int height) = 0;
     // Appends an entry to the system menu; a null text appends a separator.
     virtual void AppendSystemMenu(int command, const char* text) = 0;
+    // A period of 0 ticks whenever the window has nothing else to do (input and painting
+    // come first): long work runs in slices that way.
     virtual void SetTimer(int timerId, int periodMs) = 0;
     virtual void KillTimer(int timerId) = 0;
     virtual void AddContextCommand(int controlId, const ContextCommand& command) = 0;
@@ -137,6 +139,9 @@ public:
     virtual void SetTrackbarRange(int id, int low, int high) = 0;
     virtual void SetTrackbarPosition(int id, int position) = 0;
     virtual int TrackbarPosition(int id) const = 0;
+    // Progress bars, 0 to 100.
+    virtual void SetProgress(int id, int percent) = 0;
+    virtual int Progress(int id) const = 0;
     // A rich edit's whole content, replaced by a document that begins with an RTF header
     // (shown formatted) or by plain text.
     virtual void SetRichText(int id, std::string_view document) = 0;

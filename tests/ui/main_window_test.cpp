@@ -44,6 +44,8 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes();  // the sanitizer's
 #include "tests/ui/ui_test_util.h"
 #include "ui/detail_window.h"
 #include "ui/find_dialog.h"
+#include "ui/packet_search.h"
+#include "ui/progress_window.h"
 #include "ui/qt/qt_dialog.h"
 
 namespace kestrine {
@@ -557,6 +559,143 @@ TEST_F(MainWindowTest, FindsForwardBackWrappingAndSaysNotFoundInItsDialog)
     Select(1);
     QTest::keyClick(PacketList(), Qt::Key_F3);
     EXPECT_EQ(current(), 4);
+}
+
+// Long operations run in slices: each slice as short as can be, and their windows at once.
+TEST_F(MainWindowTest, ALongSearchShowsItsProgressAndEscCancelsIt)
+{
+    MessageBoxRecorder boxes;
+    Start();
+    ASSERT_TRUE(m_window->OpenPacketFile(WriteCaptureFile("many.pcap", 3000)));
+    m_window->m_sliceSeconds = 0;
+    Select(1);
+    QtDialog& find = *AsQt(m_window->Finder()->Window());
+    m_window->Finder()->Open();
+    find.ControlAs<QLineEdit>(IDC_FIND_TEXT)->setText("payload 2999");
+    find.ControlAs<QCheckBox>(IDC_FIND_DETAILS)->setChecked(true);
+    QTest::mouseClick(find.ControlAs<QPushButton>(IDC_FIND_NEXT), Qt::LeftButton);
+    ASSERT_TRUE(m_window->Busy());
+    const auto status = [&] { return find.ControlAs<QLabel>(IDC_FIND_STATUS)->text(); };
+    EXPECT_EQ(status(), "Searching... 0 %");
+    // The event loop runs the slices meanwhile, each telling how far the search is.
+    const double until = g_stopwatch.Elapsed() + 20;
+    while (m_window->Busy() && g_stopwatch.Elapsed() < until) {
+        EXPECT_TRUE(status().startsWith("Searching... ")) << status().toStdString();
+        QCoreApplication::processEvents();
+    }
+    EXPECT_FALSE(m_window->Busy());
+    EXPECT_EQ(PacketList()->currentIndex().row(), 3000);
+    EXPECT_EQ(status(), "");
+
+    // Esc in the Find window cancels a search, leaving the current line; a second Esc hides it.
+    Select(1);
+    find.ControlAs<QLineEdit>(IDC_FIND_TEXT)->setText("no packet holds this");
+    QTest::mouseClick(find.ControlAs<QPushButton>(IDC_FIND_NEXT), Qt::LeftButton);
+    ASSERT_TRUE(m_window->Busy());
+    QTest::keyClick(find.Widget(), Qt::Key_Escape);
+    EXPECT_FALSE(m_window->Busy());
+    EXPECT_EQ(status(), "Search cancelled");
+    EXPECT_TRUE(find.Widget()->isVisible());
+    QTest::qWait(20);
+    EXPECT_EQ(PacketList()->currentIndex().row(), 1);
+    QTest::keyClick(find.Widget(), Qt::Key_Escape);
+    EXPECT_FALSE(find.Widget()->isVisible());
+
+    // Opening a file while a search goes on ends the search first.
+    find.ControlAs<QCheckBox>(IDC_FIND_DETAILS)->setChecked(true);
+    m_window->Finder()->FindAgain(true);
+    ASSERT_TRUE(m_window->Busy());
+    ASSERT_TRUE(m_window->OpenPacketFile(WriteCaptureFile("two.pcap", 2)));
+    EXPECT_FALSE(m_window->Busy());
+    EXPECT_TRUE(boxes.Boxes().empty());
+}
+
+// Text the payload dump splits across two of its lines is found in the payload's bytes.
+TEST_F(MainWindowTest, TheSearchReadsThePayloadAcrossTheDumpsLines)
+{
+    const std::string request = "GET /index.html HTTP/1.1\r\nUser-Agent: probe\r\n";
+    const size_t split = request.find("User-Agent");
+    ASSERT_LT(split % 16, 16 - 4u);  // "User" and "-Agent" lie on two dump lines
+    ASSERT_GT(split % 16 + 10, 16u);
+    std::vector<uint8_t> d = {0x45, 0, 0, 0, 0, 1, 0, 0, 64, 17, 0, 0, 192, 0, 2, 1, 198, 51, 100, 7,
+                              0x04, 0x01, 0x00, 0x50, 0, 0, 0, 0};
+    d.insert(d.end(), request.begin(), request.end());
+    d[3] = static_cast<uint8_t>(d.size());
+    d[25] = static_cast<uint8_t>(d.size() - 20);
+    DetailTree tree;
+    std::string joined;
+    const PacketRecord record{d.data(), static_cast<int32_t>(d.size())};
+    EXPECT_TRUE(DetailsHold(FoldedText("user-agent: PROBE"), record, 0, tree, joined));
+    EXPECT_TRUE(DetailsHold(FoldedText("Data: 45 bytes"), record, 0, tree, joined));
+    std::string shown;
+    tree.Render(shown);
+    EXPECT_EQ(shown.find("User-Agent"), std::string::npos);  // the dump itself splits it
+    EXPECT_FALSE(DetailsHold(FoldedText("User-Agentx"), record, 0, tree, joined));
+}
+
+// Copy and save over many lines show a progress window whose Cancel drops the work.
+TEST_F(MainWindowTest, ALongCopyOrSaveShowsItsProgressAndACancelledSaveLeavesTheTarget)
+{
+    MessageBoxRecorder boxes;
+    Start();
+    ASSERT_TRUE(m_window->OpenPacketFile(WriteCaptureFile("many.pcap", 20000)));
+    m_window->m_sliceSeconds = 0;
+    m_window->m_progressDelay = 0;
+    QGuiApplication::clipboard()->setText("before");
+    PacketList()->selectAll();
+    m_window->OnCommand(COPY_LINES_COMMAND);
+    ASSERT_TRUE(m_window->Busy());
+    EXPECT_FALSE(m_window->IsCommandEnabled(SAVE_PACKETS_COMMAND));  // one at a time
+    // The event loop runs the slices; the progress window says what goes on and how far.
+    std::vector<int> seen;
+    const double until = g_stopwatch.Elapsed() + 20;
+    while (m_window->Busy() && g_stopwatch.Elapsed() < until) {
+        if (ProgressWindow* window = m_window->Progress()) {
+            QtDialog& progress = *AsQt(window->Window());
+            EXPECT_TRUE(progress.Widget()->isVisible());
+            EXPECT_EQ(progress.ControlAs<QLabel>(IDC_PROGRESS_TEXT)->text(), "Copying the packet lines...");
+            seen.push_back(progress.Progress(IDC_PROGRESS_BAR));
+        }
+        QCoreApplication::processEvents();
+    }
+    EXPECT_FALSE(m_window->Busy());
+    ASSERT_GE(seen.size(), 2u);
+    EXPECT_LT(seen.front(), seen.back());
+    EXPECT_EQ(m_window->Progress(), nullptr);
+    const QStringList copied = QGuiApplication::clipboard()->text().split('\n');
+    ASSERT_EQ(copied.size(), 20002);  // the header, every line, the empty rest after the last "\n"
+    EXPECT_EQ(copied[20000], ListLines()[20000]);
+
+    // A cancelled save leaves the file it would have replaced as it was, and nothing beside it.
+    const std::string target = m_config + "/kept.pcap";
+    std::ofstream(target) << "the old file";
+    SetSaveFileChooser([&] { return target; });
+    m_window->OnCommand(SAVE_PACKETS_COMMAND);
+    ASSERT_TRUE(m_window->Busy());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return m_window->Progress() != nullptr; }, 5000));
+    ASSERT_NE(m_window->Progress(), nullptr);
+    QtDialog& saving = *AsQt(m_window->Progress()->Window());
+    EXPECT_EQ(saving.ControlAs<QLabel>(IDC_PROGRESS_TEXT)->text(), "Saving the packets...");
+    QTest::mouseClick(saving.ControlAs<QPushButton>(ID_CANCEL), Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !m_window->Busy(); }, 5000));
+    EXPECT_FALSE(m_window->Busy());
+    std::ifstream kept(target);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "the old file");
+    int files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(m_config)) ++files;
+    EXPECT_EQ(files, 3);  // Harvoll, many.pcap, kept.pcap: no temporary
+    EXPECT_TRUE(boxes.Boxes().empty());
+
+    // Left to run, it writes every packet; quitting during one ends it without a crash.
+    m_window->OnCommand(SAVE_PACKETS_COMMAND);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !m_window->Busy(); }, 20000));
+    EXPECT_EQ(LoadCaptureFile(target).records.size(), 20000u);
+    m_window->OnCommand(SAVE_PACKETS_COMMAND);
+    ASSERT_TRUE(m_window->Busy());
+    Widget()->close();  // answered OK
+    EXPECT_FALSE(m_window->Busy());
+    EXPECT_FALSE(Widget()->isVisible());
+    EXPECT_EQ(LoadCaptureFile(target).records.size(), 20000u);
 }
 
 TEST_F(MainWindowTest, TheTrackbarSplitsBetweenTwentyAndEightyPercent)

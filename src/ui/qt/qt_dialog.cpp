@@ -24,6 +24,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScopedValueRollback>
 #include <QShortcut>
@@ -147,6 +148,13 @@ QWidget* CreateControl(const ControlTemplate& c, QWidget* parent)
         return slider;
     }
     case ControlKind::RichEdit: return CreateRichEdit(parent);
+    case ControlKind::ProgressBar: {
+        auto* bar = new QProgressBar(parent);
+        bar->setRange(0, 100);
+        bar->setValue(0);
+        bar->setTextVisible(false);
+        return bar;
+    }
     case ControlKind::Icon: {
         auto* icon = new QLabel(parent);
         icon->setPixmap(ProgramIcon().pixmap(QSize(32, 32), parent->devicePixelRatioF()));  // sharp at any scale
@@ -656,6 +664,17 @@ int QtDialog::TrackbarPosition(int id) const
     return slider ? slider->value() : 0;
 }
 
+void QtDialog::SetProgress(int id, int percent)
+{
+    if (auto* bar = ControlAs<QProgressBar>(id)) bar->setValue(qBound(0, percent, 100));
+}
+
+int QtDialog::Progress(int id) const
+{
+    auto* bar = ControlAs<QProgressBar>(id);
+    return bar ? bar->value() : 0;
+}
+
 void QtDialog::SetRichText(int id, std::string_view document)
 {
     if (auto* edit = ControlAs<QTextEdit>(id))
@@ -742,10 +761,12 @@ void QtDialog::SelectListLine(int id, size_t row)
 
 std::vector<size_t> QtDialog::SelectedListLines(int id) const
 {
+    // Walked range by range: a million selected lines cost their numbers, not an index each.
     std::vector<size_t> rows;
-    for (const QModelIndex& line : ControlAs<QTreeView>(id)->selectionModel()->selectedRows())
-        rows.push_back(static_cast<size_t>(line.row()));
+    for (const QItemSelectionRange& range : ControlAs<QTreeView>(id)->selectionModel()->selection())
+        for (int row = range.top(); row <= range.bottom(); ++row) rows.push_back(static_cast<size_t>(row));
     std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());  // ranges may overlap
     return rows;
 }
 
@@ -786,7 +807,20 @@ std::string QtWindowSystem::AskOpenFileName(Dialog* owner)
         .toStdString();
 }
 
-void QtWindowSystem::SetClipboardText(std::string_view text) { QGuiApplication::clipboard()->setText(Latin1(text)); }
+void QtWindowSystem::SetClipboardText(std::string_view text)
+{
+    // Kept as UTF-8 bytes, not as a string of 16-bit characters: a million copied lines
+    // hold their own size on the clipboard, not twice it.
+    QByteArray utf8;
+    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        utf8 = QByteArray(text.data(), static_cast<qsizetype>(text.size()));
+    else
+        utf8 = Latin1(text).toUtf8();
+    auto* data = new QMimeData;
+    data->setData(QStringLiteral("text/plain;charset=utf-8"), utf8);
+    data->setData(QStringLiteral("text/plain"), utf8);  // the same bytes, shared
+    QGuiApplication::clipboard()->setMimeData(data);
+}
 
 std::string QtWindowSystem::ApplicationTitle() const
 {

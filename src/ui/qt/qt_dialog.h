@@ -70,6 +70,8 @@ public:
     void SetTrackbarRange(int id, int low, int high) override;
     void SetTrackbarPosition(int id, int position) override;
     int TrackbarPosition(int id) const override;
+    void SetProgress(int id, int percent) override;
+    int Progress(int id) const override;
     void SetRichText(int id, std::string_view document) override;
     void MoveControl(int id, const PixelRect& place) override;
 

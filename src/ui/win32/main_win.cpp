@@ -13,7 +13,7 @@
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_TREEVIEW_CLASSES | ICC_LISTVIEW_CLASSES |
-                                                       ICC_INTERNET_CLASSES | ICC_BAR_CLASSES};
+                                                       ICC_INTERNET_CLASSES | ICC_BAR_CLASSES | ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
     kestrine::Win32WindowSystem windows;
     kestrine::SetWindowSystem(&windows);

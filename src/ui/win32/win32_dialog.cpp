@@ -120,6 +120,7 @@ ControlClass ClassOf(const ControlTemplate& c)
     case ControlKind::RichEdit:
         return {0, MSFTEDIT_CLASS, ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL | WS_VSCROLL | WS_BORDER | WS_TABSTOP};
     case ControlKind::Icon: return {STATIC_CLASS, nullptr, SS_ICON};
+    case ControlKind::ProgressBar: return {0, PROGRESS_CLASSW, 0};  // 0 to 100 by default
     }
     return {STATIC_CLASS, nullptr, 0};
 }
@@ -559,6 +560,8 @@ void Win32Dialog::AppendSystemMenu(int command, const char* text)
 
 void Win32Dialog::SetTimer(int timerId, int periodMs)
 {
+    // A period of 0 becomes the shortest the system keeps (USER_TIMER_MINIMUM); WM_TIMER
+    // comes after input and painting, so slices of work leave the window answering.
     ::SetTimer(m_hwnd, static_cast<UINT_PTR>(timerId), static_cast<UINT>(periodMs), nullptr);
 }
 
@@ -681,6 +684,17 @@ int Win32Dialog::TrackbarPosition(int id) const
 {
     HWND control = Control(id);
     return control ? static_cast<int>(SendMessageW(control, TBM_GETPOS, 0, 0)) : 0;
+}
+
+void Win32Dialog::SetProgress(int id, int percent)
+{
+    if (HWND control = Control(id)) SendMessageW(control, PBM_SETPOS, static_cast<WPARAM>(std::clamp(percent, 0, 100)), 0);
+}
+
+int Win32Dialog::Progress(int id) const
+{
+    HWND control = Control(id);
+    return control ? static_cast<int>(SendMessageW(control, PBM_GETPOS, 0, 0)) : 0;
 }
 
 void Win32Dialog::SetRichText(int id, std::string_view document)

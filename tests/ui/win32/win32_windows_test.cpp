@@ -23,6 +23,7 @@
 #include "ui/find_dialog.h"
 #include "ui/first_run_store.h"
 #include "ui/main_window.h"
+#include "ui/progress_window.h"
 #include "ui/session_globals.h"
 #include "ui/win32/win32_dialog.h"
 
@@ -121,7 +122,8 @@ protected:
     static void SetUpTestSuite()
     {
         INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_TREEVIEW_CLASSES |
-                                                           ICC_LISTVIEW_CLASSES | ICC_INTERNET_CLASSES | ICC_BAR_CLASSES};
+                                                           ICC_LISTVIEW_CLASSES | ICC_INTERNET_CLASSES | ICC_BAR_CLASSES |
+                                                           ICC_PROGRESS_CLASS};
         InitCommonControlsEx(&controls);
         static Win32WindowSystem windows;
         SetWindowSystem(&windows);
@@ -509,6 +511,34 @@ TEST_F(Win32Windows, OpensFilesCopiesAndFindsByKeyboardAndDrop)
     GlobalUnlock(memory);
     SendMessageW(m_main->Handle(), WM_DROPFILES, reinterpret_cast<WPARAM>(memory), 0);  // the window frees it
     EXPECT_EQ(ListView_GetItemCount(List()), 5);
+}
+
+// A copy over many lines shows its progress window, which keeps answering; Cancel drops it.
+TEST_F(Win32Windows, ALongCopyShowsAProgressWindowWhoseCancelDropsIt)
+{
+    Boxes boxes;
+    StartMainWindow();
+    ASSERT_TRUE(m_window->OpenPacketFile(WriteCaptureFile(100000)));
+    m_window->m_sliceSeconds = 0;
+    m_window->m_progressDelay = 0;
+    ListView_SetItemState(List(), -1, LVIS_SELECTED, LVIS_SELECTED);
+    SetFocus(List());
+    Press(List(), 'C', true);
+    ASSERT_TRUE(m_window->Busy());
+    ASSERT_TRUE(PumpUntil([&] { return m_window->Progress() != nullptr || !m_window->Busy(); }));
+    ASSERT_NE(m_window->Progress(), nullptr);
+    Win32Dialog& progress = *AsWin32(m_window->Progress()->Window());
+    EXPECT_TRUE(IsWindowVisible(progress.Handle()));
+    EXPECT_EQ(GetWindow(progress.Handle(), GW_OWNER), m_main->Handle());
+    EXPECT_EQ(ClassOf(progress.Control(IDC_PROGRESS_BAR)), L"msctls_progress32");
+    EXPECT_EQ(WindowText(progress.Control(IDC_PROGRESS_TEXT)), "Copying the packet lines...");
+    EXPECT_EQ(WindowText(progress.Control(ID_CANCEL)), "Cancel");
+    const std::wstring before = Clipboard();
+    SendMessageW(progress.Control(ID_CANCEL), BM_CLICK, 0, 0);
+    ASSERT_TRUE(PumpUntil([&] { return !m_window->Busy(); }));
+    EXPECT_EQ(m_window->Progress(), nullptr);
+    EXPECT_EQ(Clipboard(), before);
+    EXPECT_TRUE(boxes.m_seen.empty());
 }
 
 TEST_F(Win32Windows, TheFirstRunShowsTheAboutBoxWithTheLicenceAfterWritingTheValue)

@@ -1,0 +1,179 @@
+// The window's long operations over a million-packet file (offscreen), each against the way
+// the window did it before in the same run:
+//   - "Search decoded details" for text no packet holds: every packet's tree searched node
+//     by node with std::search (before) against the window's search run to its end;
+//   - Copy of every line: the selection's rows gathered as model indexes, the text grown
+//     line by line and handed to the clipboard as 16-bit characters (before), against the
+//     window's copy; with the memory the process holds after each.
+// Usage: long_operations [PACKETS] (default 1000000). Reports both sides and the ratios.
+#include <QApplication>
+#include <QClipboard>
+#include <QTreeView>
+
+#include <malloc.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "capture_file/capture_file.h"
+#include "capture_file/save_packets.h"
+#include "decode/packet_detail.h"
+#include "ui/main_window.h"
+#include "ui/qt/qt_dialog.h"
+
+using namespace kestrine;
+
+namespace {
+
+double Now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
+
+long ResidentKilobytes()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+    return 0;
+}
+
+// n UDP datagrams of 60 to 123 bytes with text payloads.
+void WriteFile(const std::string& path, int n)
+{
+    std::vector<uint8_t> bytes;
+    std::vector<size_t> offsets;
+    bytes.reserve(static_cast<size_t>(n) * 92);
+    for (int i = 0; i < n; ++i) {
+        const int length = 60 + i % 64;
+        offsets.push_back(bytes.size());
+        const uint8_t header[28] = {0x45, 0, 0, static_cast<uint8_t>(length), 0, 1, 0, 0, 64, 17, 0, 0, 192, 0, 2, 1,
+                                    198, 51, 100, 7, 0x04, 0x01, 0x00, 0x35, 0, static_cast<uint8_t>(length - 20), 0, 0};
+        bytes.insert(bytes.end(), header, header + 28);
+        bytes.resize(bytes.size() + static_cast<size_t>(length - 28), static_cast<uint8_t>('a' + i % 26));
+    }
+    std::vector<PacketRecord> records;
+    for (int i = 0; i < n; ++i) {
+        const size_t end = i + 1 < n ? offsets[static_cast<size_t>(i) + 1] : bytes.size();
+        records.push_back(PacketRecord{bytes.data() + offsets[static_cast<size_t>(i)],
+                                       static_cast<int32_t>(end - offsets[static_cast<size_t>(i)]), 0.0f,
+                                       1700000000000000000 + 10000LL * i});
+    }
+    std::string error;
+    if (!SavePackets(records.data(), n, path, &error)) {
+        std::fprintf(stderr, "long_operations: cannot write %s: %s\n", path.c_str(), error.c_str());
+        std::exit(1);
+    }
+}
+
+// The search as the window made it before: each packet's tree, node by node.
+bool SearchBefore(const std::vector<PacketRecord>& records, std::string needle)
+{
+    const auto fold = [](char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c); };
+    for (char& c : needle) c = fold(c);
+    DetailTree tree;
+    for (size_t i = 0; i < records.size(); ++i) {
+        tree.Clear();
+        AddPacketTree(tree, records[i], static_cast<int64_t>(i));
+        for (NodeId node = 0; node < static_cast<NodeId>(tree.Size()); ++node) {
+            const std::string_view text = tree.Text(node);
+            if (std::search(text.begin(), text.end(), needle.begin(), needle.end(),
+                            [&](char a, char b) { return fold(a) == b; }) != text.end())
+                return true;
+        }
+    }
+    return false;
+}
+
+// The copy as the window made it before.
+void CopyBefore(QTreeView* view, const PacketLines& lines)
+{
+    std::vector<size_t> rows;
+    for (const QModelIndex& line : view->selectionModel()->selectedRows()) rows.push_back(static_cast<size_t>(line.row()));
+    std::sort(rows.begin(), rows.end());
+    std::string text;
+    LineBuffer buffer;
+    for (const size_t row : rows) {
+        text.append(lines.Line(row, buffer));
+        text.push_back('\n');
+    }
+    QGuiApplication::clipboard()->setText(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+// Runs the event loop until the window's operation has ended.
+void RunToEnd(MainWindow& window)
+{
+    while (window.Busy()) QApplication::processEvents();
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    QtWindowSystem windows;
+    SetWindowSystem(&windows);
+    const int packets = argc > 1 ? std::atoi(argv[1]) : 1000000;
+    const std::string path = (std::filesystem::temp_directory_path() / "kestrine-long-operations-bench.pcap").string();
+    WriteFile(path, packets);
+
+    MainWindow window;
+    QDialog* widget = AsQt(window.Window())->Widget();
+    widget->resize(800, 600);
+    widget->show();
+    window.OpenPacketFile(path);
+    QApplication::processEvents();
+    const CaptureFileContents file = LoadCaptureFile(path);
+    auto* view = AsQt(window.Window())->ControlAs<QTreeView>(IDC_PACKET_LIST);
+    const PacketLines& lines = AsQt(window.Window())->ListLines(IDC_PACKET_LIST);
+    const char* needle = "no packet holds this";
+
+    double begin = Now();
+    const bool foundBefore = SearchBefore(file.records, needle);
+    const double searchBefore = Now() - begin;
+    begin = Now();
+    window.Finder()->Open();
+    AsQt(window.Finder()->Window())->SetText(IDC_FIND_TEXT, needle);
+    AsQt(window.Finder()->Window())->SetCheck(IDC_FIND_DETAILS, true);
+    window.Finder()->FindAgain(true);
+    RunToEnd(window);
+    const double searchNow = Now() - begin;
+    const bool foundNow = AsQt(window.Finder()->Window())->Text(IDC_FIND_STATUS) != "Not found";
+    if (foundBefore || foundNow) {
+        std::fprintf(stderr, "long_operations: the search found what no packet holds\n");
+        return 1;
+    }
+
+    view->selectAll();
+    const long residentBase = ResidentKilobytes();
+    begin = Now();
+    CopyBefore(view, lines);
+    const double copyBefore = Now() - begin;
+    malloc_trim(0);
+    const long residentBefore = ResidentKilobytes() - residentBase;
+    QGuiApplication::clipboard()->clear();
+    malloc_trim(0);
+    const long residentCleared = ResidentKilobytes();
+    begin = Now();
+    window.OnCommand(COPY_LINES_COMMAND);
+    RunToEnd(window);
+    const double copyNow = Now() - begin;
+    malloc_trim(0);
+    const long residentNow = ResidentKilobytes() - residentCleared;
+    const qsizetype copied = QGuiApplication::clipboard()->text().size();
+    std::filesystem::remove(path);
+
+    std::printf("file: %d datagrams; copied %lld characters\n", packets, static_cast<long long>(copied));
+    std::printf("%-36s %10s %10s %8s\n", "", "before s", "now s", "ratio");
+    std::printf("%-36s %10.3f %10.3f %8.1f\n", "search decoded details, no match", searchBefore, searchNow,
+                searchBefore / searchNow);
+    std::printf("%-36s %10.3f %10.3f %8.1f\n", "copy every line", copyBefore, copyNow, copyBefore / copyNow);
+    std::printf("memory held after the copy: before %.1f MB, now %.1f MB\n", residentBefore / 1024.0,
+                residentNow / 1024.0);
+    return 0;
+}
