@@ -22,5 +22,5 @@ convert -size 150x57 xc:white "$icons/kestrine-48.png" -gravity east -geometry +
 convert -size 164x314 "gradient:$FIELD-$FRAME" \
     "$icons/kestrine-128.png" -gravity north -geometry +0+48 -composite \
     -gravity northwest -fill none -stroke "$WAVE" -strokewidth 3 \
-    -draw 'path "M 12,262 C 24,246 32,246 40,262 S 56,278 64,262 S 80,246 88,262 S 104,278 112,262 S 128,246 136,262 S 144,270 152,262"' \
+    -draw 'path "M 20,262 C 26,250 38,250 44,262 S 62,274 68,262 S 86,250 92,262 S 110,274 116,262 S 134,250 140,262"' \
     "${BMP_OPTIONS[@]}" "BMP3:$out/wizard.bmp"
