@@ -5,8 +5,8 @@
 # itself for Add/Remove Programs (version, size, NoModify/NoRepair as DWORDs) and makes
 # .pcap and .pcapng open with `kestrine.exe FILE`; the silent uninstall takes all of that
 # away, puts back another program's association of .pcap, leaves no empty vendor key in
-# HKLM and leaves the program's FirstRun value alone. A second silent install with
-# /NOASSOCIATE writes no association.
+# HKLM and leaves the program's FirstRun value alone. A silent install with /NOASSOCIATE
+# writes no association, and takes an earlier one away when it installs over it.
 # Usage: check_installer.sh WINE INSTALLER (WINEPREFIX set, its server running)
 set -euo pipefail
 wine=$1
@@ -34,7 +34,6 @@ reg_exists() { timeout 60 "$wine" reg query "$1" >/dev/null 2>&1; }
 runs_as_admin() { (( $(od -An -tu1 -j 21 -N 1 "$1") & 0x20 )); }
 
 install() {
-  rm -rf "${drive:?}/$folder"
   # NSIS takes /D= only as the last argument.
   timeout 120 "$wine" "$installer" /S "$@" "/D=C:\\$folder" || fail "the installer failed ($*)"
 }
@@ -58,6 +57,7 @@ timeout 60 "$wine" reg add 'HKCU\Software\Harvoll\Kestrine' /v FirstRun /t REG_D
 timeout 60 "$wine" reg add 'HKLM\Software\Classes\.pcap' /ve /d Other.Capture /f >/dev/null
 timeout 60 "$wine" reg delete 'HKLM\Software\Classes\.pcapng' /f >/dev/null 2>&1 || true
 
+rm -rf "${drive:?}/$folder"
 install
 [[ -f $drive/$folder/kestrine.exe ]] || fail "kestrine.exe not installed"
 [[ -f $drive/$folder/Uninstall.exe ]] || fail "no uninstaller"
@@ -89,6 +89,13 @@ install /NOASSOCIATE
 [[ -f $menu/Kestrine.lnk ]] || fail "no shortcut after installing with /NOASSOCIATE"
 ! reg_exists 'HKLM\Software\Classes\Kestrine.CaptureFile' || fail "file type written with /NOASSOCIATE"
 [[ $(reg_default 'HKLM\Software\Classes\.pcap') == Other.Capture ]] || fail ".pcap taken over with /NOASSOCIATE"
+# Installing over an install: the earlier one is uninstalled first; then without its uninstaller.
+install
+[[ $(reg_default 'HKLM\Software\Classes\.pcap') == Kestrine.CaptureFile ]] || fail ".pcap not associated when installed over an install"
+rm -f "$drive/$folder/Uninstall.exe"
+install /NOASSOCIATE
+[[ -f $drive/$folder/Uninstall.exe ]] || fail "no uninstaller when installed over a folder without one"
+[[ $(reg_default 'HKLM\Software\Classes\.pcap') == Other.Capture ]] || fail "the association left when installed over without it"
 uninstall
 timeout 60 "$wine" reg delete 'HKLM\Software\Classes\.pcap' /f >/dev/null 2>&1 || true
 echo "installer: installed with and without the association, recorded and removed again"
