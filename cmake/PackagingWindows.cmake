@@ -14,8 +14,9 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Desktop packet capture for IPv4")
 set(CPACK_PACKAGE_FILE_NAME kestrine-${PROJECT_VERSION}-win64)
 set(CPACK_PACKAGE_INSTALL_DIRECTORY Kestrine)
-# The installer keeps its own key: the program's key holds only its FirstRun value, which an
-# uninstall must not take away.
+# The installer keeps what it needs (folder, Start-menu folder) in its uninstall entry, under
+# its own name: the program's key holds only its FirstRun value, which an uninstall must not
+# take away.
 set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY "Kestrine Setup")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/src/ui/resources/licence.rtf)
 set(CPACK_MODULE_PATH ${PROJECT_SOURCE_DIR}/packaging/windows)
