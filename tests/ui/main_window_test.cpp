@@ -409,6 +409,11 @@ TEST_F(MainWindowTest, CopiesLinesAndSectionsByKeyAndMenu)
     m_window->OnCommand(COPY_LINES_COMMAND);  // the context menu's entry
     EXPECT_EQ(clipboard->text().toStdString(), (lines[0] + "\n" + lines[2] + "\n" + lines[4] + "\n").toStdString());
 
+    // Ctrl+A takes every line, the column header line first.
+    QTest::keyClick(PacketList(), Qt::Key_A, Qt::ControlModifier);
+    m_window->OnCommand(COPY_LINES_COMMAND);
+    EXPECT_EQ(clipboard->text().toStdString(), (lines.join("\n") + "\n").toStdString());
+
     // A section of the lower tree with everything beneath it, two blanks a level.
     QAbstractItemModel* lower = LowerTree()->model();
     const QModelIndex udp = lower->index(1, 0, lower->index(0, 0));

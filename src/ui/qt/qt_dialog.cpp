@@ -350,6 +350,8 @@ QtDialog::QtDialog(const DialogTemplate& t, DialogHandler& handler, QtDialog* ow
     const PixelRect client = MapDialogRect(PixelRect{0, 0, t.width, t.height}, m_base);
     w->resize(client.width, client.height);
     if (t.frame == DialogFrame::Fixed) w->setFixedSize(w->size());
+    // Never smaller than its template: every control, Done among them, stays reachable.
+    if (t.frame == DialogFrame::Sizing) w->setMinimumSize(w->size());
     if (t.frame != DialogFrame::Sizing) {
         m_systemMenu = new SystemMenu(w, [this](int command) { return Live() && m_handler.OnSysCommand(command); });
     }
