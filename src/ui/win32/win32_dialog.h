@@ -86,6 +86,8 @@ private:
     void ShowContextMenu(HWND control, int x, int y);
     // Runs the command a key press stands for in this window; false when none does.
     bool RunShortcut(const MSG& message);
+    // Ctrl+A in a packet list; false for any other key.
+    bool SelectAllLines(const MSG& message);
     void OnDropFiles(HDROP drop);
     void FinishCreation(const DialogTemplate& dialogTemplate);
     void EnsureFixedPitchFont();
@@ -120,6 +122,9 @@ public:
     void InitialiseRichEdit() override;
     std::string LicenceDocument() const override;
 };
+
+// The folder a file dialog opens in: the last file's chosen there, else the user's documents.
+std::wstring InitialFileFolder();
 
 // The realisation of a dialog (for the tests).
 Win32Dialog* AsWin32(Dialog* dialog);
