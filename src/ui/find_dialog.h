@@ -23,6 +23,11 @@ inline constexpr int FIND_PREVIOUS_COMMAND = 0x8007;
 
 extern const DialogTemplate FIND_TEMPLATE;
 
+// Where the Find window of a size goes, in screen coordinates: beside its owner's frame
+// (right, then left), else below or above it, so that it covers no line the search may
+// select; where the work area has no such room, in its lower right corner.
+PixelRect PlaceFindWindow(const PixelRect& owner, int width, int height, const PixelRect& workArea);
+
 class FindDialog final : public DialogHandler {
 public:
     // Searches for text from the current line, forward or back, wrapping; in the decoded
@@ -41,11 +46,14 @@ public:
     Dialog* Window() const { return m_dialog.get(); }
 
     void OnCommand(int id) override;
+    void OnTextChanged(int id) override;  // "Not found" goes with the text it was about
     void OnCancel() override;  // Esc and Close hide it; the text stays for F3
 
 private:
+    Dialog* m_owner;
     std::unique_ptr<Dialog> m_dialog;
     Finder m_finder;
+    bool m_placed = false;  // placed at its first opening; then where the user left it
 };
 
 }  // namespace kestrine

@@ -401,6 +401,7 @@ bool MainWindow::Find(const std::string& text, bool details, bool forward)
         const size_t row = forward ? (current + step) % size : (current + size - step % size) % size;
         if (row == 0) continue;  // the column header line
         bool found = ContainsFolded(lines.Line(row, buffer), needle);
+        NodeId detail = NO_NODE;  // the matching line of the decoded details
         if (!found && details) {
             // Lines follow the index: the header, then packet 0 onward.
             const auto index = static_cast<int64_t>(row) - 1;
@@ -408,11 +409,16 @@ bool MainWindow::Find(const std::string& text, bool details, bool forward)
                 m_searchTree.Clear();
                 AddPacketTree(m_searchTree, *record, index);
                 for (NodeId node = 0; node < static_cast<NodeId>(m_searchTree.Size()) && !found; ++node)
-                    found = ContainsFolded(m_searchTree.Text(node), needle);
+                    if (ContainsFolded(m_searchTree.Text(node), needle)) {
+                        found = true;
+                        detail = node;
+                    }
             }
         }
         if (found) {
             m_dialog->SelectListLine(IDC_PACKET_LIST, row);
+            // The lower tree now shows the packet, built as the search built it: the same nodes.
+            if (detail != NO_NODE) m_dialog->SelectTreeNode(IDC_DETAIL_TREE, detail);
             return true;
         }
     }

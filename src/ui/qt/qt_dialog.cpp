@@ -25,6 +25,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QScopedValueRollback>
 #include <QShortcut>
 #include <QSignalBlocker>
@@ -384,6 +385,9 @@ void QtDialog::Connect(QWidget* control, const ControlTemplate& c)
         edit->installEventFilter(new EventHook(edit, QEvent::FocusOut, [this, id] {
             if (Live()) m_handler.OnKillFocus(id);
         }));
+        QObject::connect(edit, &QLineEdit::textEdited, m_window, [this, id] {
+            if (Live()) m_handler.OnTextChanged(id);
+        });
     } else if (auto* slider = qobject_cast<QSlider*>(control)) {
         QObject::connect(slider, &QSlider::valueChanged, m_window, [this, id] {
             if (Live() && !m_quiet) m_handler.OnTrackbarMoved(id);
@@ -461,6 +465,12 @@ void QtDialog::MoveTo(int x, int y)
 {
     m_window->move(x, y);
     m_window->raise();
+}
+
+PixelRect QtDialog::FrameRect() const
+{
+    const QRect frame = m_window->frameGeometry();
+    return PixelRect{frame.x(), frame.y(), frame.width(), frame.height()};
 }
 
 void QtDialog::SetProgramIcon() { m_window->setWindowIcon(ProgramIcon()); }
@@ -697,6 +707,19 @@ NodeId QtDialog::SelectedTreeNode(int id) const
     return model->second->Node(ControlAs<QTreeView>(id)->currentIndex());
 }
 
+void QtDialog::SelectTreeNode(int id, NodeId node)
+{
+    const auto model = m_trees.find(id);
+    if (model == m_trees.end()) return;
+    const QModelIndex item = model->second->IndexOf(node);
+    if (!item.isValid()) return;
+    auto* view = ControlAs<QTreeView>(id);
+    const QScopedValueRollback quiet(m_quiet, true);
+    for (QModelIndex above = item.parent(); above.isValid(); above = above.parent()) view->expand(above);
+    view->setCurrentIndex(item);
+    view->scrollTo(item);
+}
+
 std::string QtDialog::SelectedItemText(int id) const
 {
     auto* view = ControlAs<QTreeView>(id);
@@ -789,6 +812,13 @@ std::string QtWindowSystem::AskOpenFileName(Dialog* owner)
 }
 
 void QtWindowSystem::SetClipboardText(std::string_view text) { QGuiApplication::clipboard()->setText(Latin1(text)); }
+
+PixelRect QtWindowSystem::WorkArea() const
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    return PixelRect{area.x(), area.y(), area.width(), area.height()};
+}
 
 std::string QtWindowSystem::ApplicationTitle() const
 {

@@ -551,6 +551,13 @@ void Win32Dialog::MoveTo(int x, int y)
     SetWindowPos(m_hwnd, HWND_TOP, x, y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
+PixelRect Win32Dialog::FrameRect() const
+{
+    RECT frame{};
+    if (m_hwnd) GetWindowRect(m_hwnd, &frame);
+    return PixelRect{frame.left, frame.top, frame.right - frame.left, frame.bottom - frame.top};
+}
+
 void Win32Dialog::SetProgramIcon()
 {
     SendMessageW(m_hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(ProgramIcon(false)));
@@ -754,7 +761,8 @@ void Win32Dialog::EndTree(int id)
     const bool quiet = m_quiet;
     m_quiet = true;
     SendMessageW(control, WM_SETREDRAW, FALSE, 0);
-    std::vector<HTREEITEM> items(tree.Size());
+    std::vector<HTREEITEM>& items = m_treeItems[id];
+    items.assign(tree.Size(), nullptr);
     std::wstring text;
     for (NodeId node = 0; node < static_cast<NodeId>(tree.Size()); ++node) {
         const std::string_view line = tree.Text(node);
@@ -795,6 +803,18 @@ NodeId Win32Dialog::SelectedTreeNode(int id) const
     TreeView_GetItem(control, &item);
     const auto node = static_cast<NodeId>(item.lParam);
     return node >= 0 && static_cast<size_t>(node) < tree->second.Size() ? node : NO_NODE;
+}
+
+void Win32Dialog::SelectTreeNode(int id, NodeId node)
+{
+    HWND control = Control(id);
+    const std::vector<HTREEITEM>& items = m_treeItems[id];
+    if (!control || node < 0 || static_cast<size_t>(node) >= items.size()) return;
+    const bool quiet = m_quiet;
+    m_quiet = true;
+    TreeView_EnsureVisible(control, items[static_cast<size_t>(node)]);  // opens the sections above it
+    TreeView_SelectItem(control, items[static_cast<size_t>(node)]);
+    m_quiet = quiet;
 }
 
 std::string Win32Dialog::SelectedItemText(int id) const
@@ -1000,6 +1020,13 @@ void Win32WindowSystem::SetClipboardText(std::string_view text)
     EmptyClipboard();
     if (!SetClipboardData(CF_UNICODETEXT, memory)) GlobalFree(memory);  // the clipboard owns it once set
     CloseClipboard();
+}
+
+PixelRect Win32WindowSystem::WorkArea() const
+{
+    RECT area{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+    return PixelRect{area.left, area.top, area.right - area.left, area.bottom - area.top};
 }
 
 std::string Win32WindowSystem::ApplicationTitle() const

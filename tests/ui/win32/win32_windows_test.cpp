@@ -498,10 +498,20 @@ TEST_F(Win32Windows, OpensFilesCopiesAndFindsByKeyboardAndDrop)
     ASSERT_NE(find, nullptr);
     EXPECT_TRUE(IsWindowVisible(find));
     EXPECT_EQ(GetWindow(find, GW_OWNER), m_main->Handle());
+    // It opens beside or below the main window, where it covers no line it will select.
+    RECT findPlace, listPlace, overlap;
+    GetWindowRect(find, &findPlace);
+    GetWindowRect(List(), &listPlace);
+    EXPECT_FALSE(IntersectRect(&overlap, &findPlace, &listPlace));
     SetWindowTextW(GetDlgItem(find, IDC_FIND_TEXT), L"payload 2");
     SendMessageW(GetDlgItem(find, IDC_FIND_DETAILS), BM_CLICK, 0, 0);
     Press(GetDlgItem(find, IDC_FIND_TEXT), VK_RETURN);
     EXPECT_EQ(ListView_GetNextItem(List(), -1, LVNI_FOCUSED), 3);
+    // The lower tree's matching line is the selected one, its section open.
+    const HTREEITEM match = TreeView_GetSelection(Lower());
+    ASSERT_NE(match, nullptr);
+    EXPECT_NE(TreeText(Lower(), match).find("payload 2"), std::string::npos) << TreeText(Lower(), match);
+    EXPECT_TRUE(Expanded(Lower(), TreeView_GetParent(Lower(), match)));
     SetWindowTextW(GetDlgItem(find, IDC_FIND_TEXT), L"UDP");
     Press(GetDlgItem(find, IDC_FIND_TEXT), VK_F3);
     EXPECT_EQ(ListView_GetNextItem(List(), -1, LVNI_FOCUSED), 4);
