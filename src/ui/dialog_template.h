@@ -41,7 +41,7 @@ enum class DialogFrame {
     Main,    // resizable, minimise and maximise boxes, task-bar button, sunken client edge
     Tool,    // pop-up tool window: small caption, system menu, sizing border, static edge
     Fixed,   // caption and system menu, fixed size
-    Sizing,  // caption and sizing border, no system menu (so no close box)
+    Sizing,  // caption and sizing border, no system menu (so no close box); never smaller than its template
 };
 
 struct ControlTemplate {

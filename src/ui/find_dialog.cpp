@@ -1,6 +1,7 @@
 // The Find dialog.
 #include "ui/find_dialog.h"
 
+#include <algorithm>
 #include <array>
 #include <string>
 
@@ -24,8 +25,24 @@ const DialogTemplate FIND_TEMPLATE{
     FIND_DIALOG_ID, "Find", "MS Sans Serif", 8, 253, 60, DialogFrame::Fixed, FIND_CONTROLS,
 };
 
+PixelRect PlaceFindWindow(const PixelRect& owner, int width, int height, const PixelRect& workArea)
+{
+    constexpr int GAP = 4;
+    const int right = workArea.x + workArea.width;
+    const int bottom = workArea.y + workArea.height;
+    // Beside the owner at its top, or below and above it at its left, kept on the screen.
+    const int top = std::clamp(owner.y, workArea.y, std::max(workArea.y, bottom - height));
+    const int left = std::clamp(owner.x, workArea.x, std::max(workArea.x, right - width));
+    if (owner.x + owner.width + GAP + width <= right) return PixelRect{owner.x + owner.width + GAP, top, width, height};
+    if (owner.x - GAP - width >= workArea.x) return PixelRect{owner.x - GAP - width, top, width, height};
+    if (owner.y + owner.height + GAP + height <= bottom) return PixelRect{left, owner.y + owner.height + GAP, width, height};
+    if (owner.y - GAP - height >= workArea.y) return PixelRect{left, owner.y - GAP - height, width, height};
+    return PixelRect{right - width, bottom - height, width, height};
+}
+
 FindDialog::FindDialog(Dialog* owner, Finder finder, std::function<void()> cancel)
-    : m_dialog(Windows().NewDialog(FIND_TEMPLATE, *this, owner)), m_finder(std::move(finder)), m_cancel(std::move(cancel))
+    : m_owner(owner), m_dialog(Windows().NewDialog(FIND_TEMPLATE, *this, owner)), m_finder(std::move(finder)),
+      m_cancel(std::move(cancel))
 {
     m_dialog->AddContextCommand(NO_ID, ContextCommand{FIND_NEXT_COMMAND, nullptr, Shortcut{KEY_F3}});
     m_dialog->AddContextCommand(NO_ID, ContextCommand{FIND_PREVIOUS_COMMAND, nullptr, Shortcut{KEY_F3, false, true}});
@@ -35,6 +52,12 @@ FindDialog::~FindDialog() = default;
 
 void FindDialog::Open()
 {
+    if (!m_placed && m_owner) {
+        const PixelRect size = m_dialog->FrameRect();
+        const PixelRect place = PlaceFindWindow(m_owner->FrameRect(), size.width, size.height, Windows().WorkArea());
+        m_dialog->MoveTo(place.x, place.y);
+        m_placed = true;
+    }
     m_dialog->Show();
     m_dialog->Focus(IDC_FIND_TEXT, true);
 }
@@ -73,6 +96,12 @@ void FindDialog::OnCommand(int id)
 {
     if (id == IDC_FIND_NEXT || id == FIND_NEXT_COMMAND) FindAgain(true);
     else if (id == IDC_FIND_PREVIOUS || id == FIND_PREVIOUS_COMMAND) FindAgain(false);
+    else if (id == IDC_FIND_DETAILS && !m_searching) m_dialog->SetText(IDC_FIND_STATUS, "");  // no result yet
+}
+
+void FindDialog::OnTextChanged(int id)
+{
+    if (id == IDC_FIND_TEXT && !m_searching) m_dialog->SetText(IDC_FIND_STATUS, "");
 }
 
 void FindDialog::OnCancel()

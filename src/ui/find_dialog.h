@@ -28,6 +28,11 @@ extern const DialogTemplate FIND_TEMPLATE;
 // (its end comes to ShowResult), or no search (another long operation runs).
 enum class FindOutcome { Found, NotFound, Searching, Busy };
 
+// Where the Find window of a size goes, in screen coordinates: beside its owner's frame
+// (right, then left), else below or above it, so that it covers no line the search may
+// select; where the work area has no such room, in its lower right corner.
+PixelRect PlaceFindWindow(const PixelRect& owner, int width, int height, const PixelRect& workArea);
+
 class FindDialog final : public DialogHandler {
 public:
     // Searches for text from the current line, forward or back, wrapping; in the decoded
@@ -51,15 +56,18 @@ public:
     bool Searching() const { return m_searching; }
 
     void OnCommand(int id) override;
+    void OnTextChanged(int id) override;  // "Not found" goes with the text it was about
     // Esc and Close cancel a search that goes on; otherwise they hide the dialog, the text
     // staying for F3.
     void OnCancel() override;
 
 private:
+    Dialog* m_owner;
     std::unique_ptr<Dialog> m_dialog;
     Finder m_finder;
     std::function<void()> m_cancel;
     bool m_searching = false;
+    bool m_placed = false;  // placed at its first opening; then where the user left it
 };
 
 }  // namespace kestrine

@@ -476,6 +476,22 @@ size_t SearchStart(const std::vector<size_t>& selected, bool forward)
 
 }  // namespace
 
+void MainWindow::SelectMatch(size_t row, const std::string& text, bool details)
+{
+    m_dialog->SelectListLine(IDC_PACKET_LIST, row);
+    const FoldedText needle(text);
+    LineBuffer buffer;
+    if (!details || needle.In(m_dialog->ListLines(IDC_PACKET_LIST).Line(row, buffer))) return;
+    // The lower tree now shows the packet: its first line that holds the text is selected too.
+    const DetailTree& tree = m_dialog->ShownTree(IDC_DETAIL_TREE);
+    for (NodeId node = 0; node < static_cast<NodeId>(tree.Size()); ++node) {
+        if (needle.In(tree.Text(node))) {
+            m_dialog->SelectTreeNode(IDC_DETAIL_TREE, node);
+            return;
+        }
+    }
+}
+
 bool MainWindow::Find(const std::string& text, bool details, bool forward)
 {
     const PacketRecord* records = m_file ? m_file->records.data() : g_session ? g_session->m_index : nullptr;
@@ -484,7 +500,7 @@ bool MainWindow::Find(const std::string& text, bool details, bool forward)
                         SearchStart(m_dialog->SelectedListLines(IDC_PACKET_LIST), forward));
     while (!search.Step(std::numeric_limits<double>::infinity())) {
     }
-    if (search.Match()) m_dialog->SelectListLine(IDC_PACKET_LIST, *search.Match());
+    if (search.Match()) SelectMatch(*search.Match(), text, details);
     return search.Match().has_value();
 }
 
@@ -497,9 +513,9 @@ FindOutcome MainWindow::StartFind(const std::string& text, bool details, bool fo
                                                  forward, SearchStart(m_dialog->SelectedListLines(IDC_PACKET_LIST), forward));
     // Set by the finish: in the first slice (the outcome says it) or later (the dialog hears it).
     const auto outcome = std::make_shared<FindOutcome>(FindOutcome::Searching);
-    StartOperation(std::move(search), nullptr, [this, outcome](LongOperation& done) {
+    StartOperation(std::move(search), nullptr, [this, outcome, text, details](LongOperation& done) {
         const std::optional<size_t> match = static_cast<PacketSearch&>(done).Match();
-        if (match) m_dialog->SelectListLine(IDC_PACKET_LIST, *match);
+        if (match) SelectMatch(*match, text, details);
         *outcome = match ? FindOutcome::Found : FindOutcome::NotFound;
         if (m_find->Searching()) m_find->ShowResult(match.has_value());
     });

@@ -87,6 +87,9 @@ public:
     // the match. Find runs to the end at once; StartFind runs a first slice and goes on
     // from the event loop when more is left, telling the Find dialog its progress and end.
     bool Find(const std::string& text, bool details, bool forward);
+    // Selects the matching line and, for a match in the decoded details only, the lower
+    // tree's first line that holds the text.
+    void SelectMatch(size_t row, const std::string& text, bool details);
     FindOutcome StartFind(const std::string& text, bool details, bool forward);
     FindDialog* Finder() const { return m_find.get(); }
     // Whether a search, copy or save goes on; ends it without its result (a save leaves

@@ -62,6 +62,8 @@ public:
     virtual void OnCommand(int /*id*/) {}
     // An edit lost the keyboard focus.
     virtual void OnKillFocus(int /*id*/) {}
+    // The user changed the text of a one-line edit.
+    virtual void OnTextChanged(int /*id*/) {}
     // The selected item of a tree or of the packet list changed.
     virtual void OnSelectionChanged(int /*id*/) {}
     virtual void OnDoubleClick(int /*id*/) {}
@@ -108,6 +110,8 @@ public:
     virtual void AcceptFileDrops() = 0;
     // Moves the window to a point in screen coordinates, keeping its size, to the top.
     virtual void MoveTo(int x, int y) = 0;
+    // The window's place on the screen, frame included.
+    virtual PixelRect FrameRect() const = 0;
     // The program's icon as the window's large and small icon.
     virtual void SetProgramIcon() = 0;
     // The smallest size the user can drag the window to, frame included.
@@ -155,6 +159,9 @@ public:
     // The tree a control shows (as EndTree left it) and its selected node (NO_NODE: none).
     virtual const DetailTree& ShownTree(int id) const = 0;
     virtual NodeId SelectedTreeNode(int id) const = 0;
+    // Makes a node of the shown tree the selected one, its sections opened and the node
+    // scrolled into view, without telling the handler or the remembered section states.
+    virtual void SelectTreeNode(int id, NodeId node) = 0;
     // The current item's text of a tree or of the packet list; empty when none.
     virtual std::string SelectedItemText(int id) const = 0;
 
@@ -187,6 +194,8 @@ public:
     virtual std::string AskOpenFileName(Dialog* owner) = 0;
     // Puts plain text on the clipboard; its "\n" line ends become the platform's.
     virtual void SetClipboardText(std::string_view text) = 0;
+    // The part of the screen windows may cover (without the task bar).
+    virtual PixelRect WorkArea() const = 0;
     // The executable's file name without its extension.
     virtual std::string ApplicationTitle() const = 0;
     // Makes the rich edit control available to dialogs created afterwards.

@@ -229,6 +229,12 @@ TEST_F(ConfigureDialog, DoneIsTheOnlyWayOut)
     QApplication::processEvents();
     EXPECT_TRUE(m_window->isVisible());
 
+    // It cannot be shrunk until Done falls out of it: its template is its least size.
+    const PixelRect templateSize = MapDialogRect(PixelRect{0, 0, CONFIGURE_TEMPLATE.width, CONFIGURE_TEMPLATE.height}, m_qt->BaseUnits());
+    EXPECT_EQ(m_window->minimumSize(), QSize(templateSize.width, templateSize.height));
+    m_window->resize(100, 100);
+    EXPECT_TRUE(m_window->rect().contains(Get<QPushButton>(IDC_DONE)->geometry()));
+
     Get<QLineEdit>(IDC_KILOBYTES)->setText("abc");  // typed without leaving the field
     m_dialog.OnDone();
     EXPECT_TRUE(m_window->isVisible());

@@ -503,6 +503,11 @@ TEST_F(MainWindowTest, CopiesLinesAndSectionsByKeyAndMenu)
     m_window->OnCommand(COPY_LINES_COMMAND);  // the context menu's entry
     EXPECT_EQ(clipboard->text().toStdString(), (lines[0] + "\n" + lines[2] + "\n" + lines[4] + "\n").toStdString());
 
+    // Ctrl+A takes every line, the column header line first.
+    QTest::keyClick(PacketList(), Qt::Key_A, Qt::ControlModifier);
+    m_window->OnCommand(COPY_LINES_COMMAND);
+    EXPECT_EQ(clipboard->text().toStdString(), (lines.join("\n") + "\n").toStdString());
+
     // A section of the lower tree with everything beneath it, two blanks a level.
     QAbstractItemModel* lower = LowerTree()->model();
     const QModelIndex udp = lower->index(1, 0, lower->index(0, 0));
@@ -515,6 +520,19 @@ TEST_F(MainWindowTest, CopiesLinesAndSectionsByKeyAndMenu)
     EXPECT_EQ(copied[0], "UDP Header");
     EXPECT_TRUE(copied[1].startsWith("  Src Port")) << copied[1].toStdString();
     EXPECT_EQ(lower->rowCount(udp) + 2, copied.size());  // its lines, and the empty rest after the last "\n"
+}
+
+TEST(FindWindowPlace, BesideThenBelowOrAboveItsOwnerAndOnTheScreen)
+{
+    const PixelRect screen{0, 0, 1280, 1024};
+    // Room on the right; then only on the left; then only below; then only above; then none.
+    EXPECT_EQ(PlaceFindWindow(PixelRect{100, 100, 700, 500}, 300, 100, screen), (PixelRect{804, 100, 300, 100}));
+    EXPECT_EQ(PlaceFindWindow(PixelRect{400, 100, 800, 500}, 300, 100, screen), (PixelRect{96, 100, 300, 100}));
+    EXPECT_EQ(PlaceFindWindow(PixelRect{100, 100, 1100, 500}, 300, 100, screen), (PixelRect{100, 604, 300, 100}));
+    EXPECT_EQ(PlaceFindWindow(PixelRect{100, 400, 1100, 600}, 300, 100, screen), (PixelRect{100, 296, 300, 100}));
+    EXPECT_EQ(PlaceFindWindow(PixelRect{0, 0, 1280, 1024}, 300, 100, screen), (PixelRect{980, 924, 300, 100}));
+    // A window partly off the screen: the Find window stays on it.
+    EXPECT_EQ(PlaceFindWindow(PixelRect{100, -50, 700, 500}, 300, 100, screen), (PixelRect{804, 0, 300, 100}));
 }
 
 TEST_F(MainWindowTest, FindsForwardBackWrappingAndSaysNotFoundInItsDialog)
@@ -547,11 +565,22 @@ TEST_F(MainWindowTest, FindsForwardBackWrappingAndSaysNotFoundInItsDialog)
     EXPECT_EQ(current(), 2);
     EXPECT_EQ(find.ControlAs<QLabel>(IDC_FIND_STATUS)->text(), "Not found");
     EXPECT_TRUE(boxes.Boxes().empty());
+    // A change of the text or of an option is a new search: the old result goes.
+    QTest::keyClick(find.ControlAs<QLineEdit>(IDC_FIND_TEXT), Qt::Key_X);
+    EXPECT_EQ(find.ControlAs<QLabel>(IDC_FIND_STATUS)->text(), "");
+    QTest::keyClick(find.ControlAs<QLineEdit>(IDC_FIND_TEXT), Qt::Key_Backspace);
+    QTest::mouseClick(find.ControlAs<QPushButton>(IDC_FIND_NEXT), Qt::LeftButton);
+    EXPECT_EQ(find.ControlAs<QLabel>(IDC_FIND_STATUS)->text(), "Not found");
     QTest::mouseClick(find.ControlAs<QCheckBox>(IDC_FIND_DETAILS), Qt::LeftButton);
+    EXPECT_EQ(find.ControlAs<QLabel>(IDC_FIND_STATUS)->text(), "");
     QTest::mouseClick(find.ControlAs<QPushButton>(IDC_FIND_PREVIOUS), Qt::LeftButton);
     EXPECT_EQ(current(), 4);  // back from packet 1, wrapping, to packet 3
     EXPECT_EQ(find.ControlAs<QLabel>(IDC_FIND_STATUS)->text(), "");
     EXPECT_TRUE(LowerTree()->model()->index(0, 0).data().toString().startsWith("    3 "));
+    // The lower tree's matching line is the selected one, its section open.
+    EXPECT_TRUE(LowerTree()->currentIndex().data().toString().contains("payload 3"))
+        << LowerTree()->currentIndex().data().toString().toStdString();
+    EXPECT_TRUE(LowerTree()->isExpanded(LowerTree()->currentIndex().parent()));
 
     // Esc closes the dialog; F3 goes on with its text.
     QTest::keyClick(find.Widget(), Qt::Key_Escape);

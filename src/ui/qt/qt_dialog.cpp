@@ -26,6 +26,7 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QScopedValueRollback>
 #include <QShortcut>
 #include <QSignalBlocker>
@@ -358,6 +359,8 @@ QtDialog::QtDialog(const DialogTemplate& t, DialogHandler& handler, QtDialog* ow
     const PixelRect client = MapDialogRect(PixelRect{0, 0, t.width, t.height}, m_base);
     w->resize(client.width, client.height);
     if (t.frame == DialogFrame::Fixed) w->setFixedSize(w->size());
+    // Never smaller than its template: every control, Done among them, stays reachable.
+    if (t.frame == DialogFrame::Sizing) w->setMinimumSize(w->size());
     if (t.frame != DialogFrame::Sizing) {
         m_systemMenu = new SystemMenu(w, [this](int command) { return Live() && m_handler.OnSysCommand(command); });
     }
@@ -390,6 +393,9 @@ void QtDialog::Connect(QWidget* control, const ControlTemplate& c)
         edit->installEventFilter(new EventHook(edit, QEvent::FocusOut, [this, id] {
             if (Live()) m_handler.OnKillFocus(id);
         }));
+        QObject::connect(edit, &QLineEdit::textEdited, m_window, [this, id] {
+            if (Live()) m_handler.OnTextChanged(id);
+        });
     } else if (auto* slider = qobject_cast<QSlider*>(control)) {
         QObject::connect(slider, &QSlider::valueChanged, m_window, [this, id] {
             if (Live() && !m_quiet) m_handler.OnTrackbarMoved(id);
@@ -467,6 +473,12 @@ void QtDialog::MoveTo(int x, int y)
 {
     m_window->move(x, y);
     m_window->raise();
+}
+
+PixelRect QtDialog::FrameRect() const
+{
+    const QRect frame = m_window->frameGeometry();
+    return PixelRect{frame.x(), frame.y(), frame.width(), frame.height()};
 }
 
 void QtDialog::SetProgramIcon() { m_window->setWindowIcon(ProgramIcon()); }
@@ -714,6 +726,19 @@ NodeId QtDialog::SelectedTreeNode(int id) const
     return model->second->Node(ControlAs<QTreeView>(id)->currentIndex());
 }
 
+void QtDialog::SelectTreeNode(int id, NodeId node)
+{
+    const auto model = m_trees.find(id);
+    if (model == m_trees.end()) return;
+    const QModelIndex item = model->second->IndexOf(node);
+    if (!item.isValid()) return;
+    auto* view = ControlAs<QTreeView>(id);
+    const QScopedValueRollback quiet(m_quiet, true);
+    for (QModelIndex above = item.parent(); above.isValid(); above = above.parent()) view->expand(above);
+    view->setCurrentIndex(item);
+    view->scrollTo(item);
+}
+
 std::string QtDialog::SelectedItemText(int id) const
 {
     auto* view = ControlAs<QTreeView>(id);
@@ -820,6 +845,13 @@ void QtWindowSystem::SetClipboardText(std::string_view text)
     data->setData(QStringLiteral("text/plain;charset=utf-8"), utf8);
     data->setData(QStringLiteral("text/plain"), utf8);  // the same bytes, shared
     QGuiApplication::clipboard()->setMimeData(data);
+}
+
+PixelRect QtWindowSystem::WorkArea() const
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    return PixelRect{area.x(), area.y(), area.width(), area.height()};
 }
 
 std::string QtWindowSystem::ApplicationTitle() const

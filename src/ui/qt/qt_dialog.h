@@ -48,6 +48,7 @@ public:
     void Destroy() override;
     void AcceptFileDrops() override;
     void MoveTo(int x, int y) override;
+    PixelRect FrameRect() const override;
     void SetProgramIcon() override;
     void SetMinimumFrameSize(int width, int height) override;
     void AppendSystemMenu(int command, const char* text) override;
@@ -79,6 +80,7 @@ public:
     void EndTree(int id) override;
     const DetailTree& ShownTree(int id) const override;
     NodeId SelectedTreeNode(int id) const override;
+    void SelectTreeNode(int id, NodeId node) override;
     std::string SelectedItemText(int id) const override;
 
     void ClearList(int id) override;
@@ -123,6 +125,7 @@ public:
     std::string AskOpenFileName(Dialog* owner) override;
     void SetClipboardText(std::string_view text) override;
     std::string ApplicationTitle() const override;
+    PixelRect WorkArea() const override;
     void InitialiseRichEdit() override {}
     std::string LicenceDocument() const override;
 };

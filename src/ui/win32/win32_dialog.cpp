@@ -6,6 +6,7 @@
 #include <commdlg.h>
 #include <shellapi.h>
 #include <richedit.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <cstring>
@@ -231,6 +232,12 @@ Win32Dialog::~Win32Dialog()
 
 void Win32Dialog::FinishCreation(const DialogTemplate& t)
 {
+    if (t.frame == DialogFrame::Sizing) {
+        // Never smaller than its template: every control, Done among them, stays reachable.
+        RECT frame;
+        GetWindowRect(m_hwnd, &frame);
+        m_minimumFrame = SIZE{frame.right - frame.left, frame.bottom - frame.top};
+    }
     if (IsFixedPitchFace(t.fontFace)) EnsureFixedPitchFont();
     for (const ControlTemplate& c : t.controls) {
         HWND control = Control(c.id);
@@ -316,6 +323,8 @@ INT_PTR Win32Dialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool*
         if (!Live()) return 0;
         if (from && code == EN_KILLFOCUS) {
             m_handler.OnKillFocus(id);
+        } else if (from && code == EN_CHANGE) {
+            m_handler.OnTextChanged(id);
         } else if (!from && code == 1) {  // a context command's key
             if (m_handler.IsCommandEnabled(id)) m_handler.OnCommand(id);
         } else if (code == BN_CLICKED) {
@@ -454,6 +463,7 @@ bool Win32Dialog::PreTranslate(MSG& message)
     if (!root) return false;
     const auto found = std::find_if(g_dialogs.begin(), g_dialogs.end(), [root](Win32Dialog* d) { return d->m_hwnd == root; });
     if (found == g_dialogs.end()) return false;
+    if (message.message == WM_KEYDOWN && (*found)->SelectAllLines(message)) return true;
     if ((message.message == WM_KEYDOWN || message.message == WM_SYSKEYDOWN) && (*found)->RunShortcut(message)) return true;
     return IsDialogMessageW(root, &message);
 }
@@ -542,6 +552,13 @@ void Win32Dialog::MoveTo(int x, int y)
     SetWindowPos(m_hwnd, HWND_TOP, x, y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
+PixelRect Win32Dialog::FrameRect() const
+{
+    RECT frame{};
+    if (m_hwnd) GetWindowRect(m_hwnd, &frame);
+    return PixelRect{frame.left, frame.top, frame.right - frame.left, frame.bottom - frame.top};
+}
+
 void Win32Dialog::SetProgramIcon()
 {
     SendMessageW(m_hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(ProgramIcon(false)));
@@ -575,6 +592,18 @@ void Win32Dialog::AddContextCommand(int controlId, const ContextCommand& command
     m_commands.emplace_back(controlId, command);
 }
 
+bool Win32Dialog::SelectAllLines(const MSG& message)
+{
+    // Ctrl+A in a packet list selects every line, as lists elsewhere do; the list view
+    // itself does not know the key.
+    if (message.wParam != 'A' || GetKeyState(VK_CONTROL) >= 0 || GetKeyState(VK_SHIFT) < 0 || GetKeyState(VK_MENU) < 0)
+        return false;
+    const int id = GetDlgCtrlID(message.hwnd);
+    if (message.hwnd != Control(id) || !m_lists.count(id)) return false;
+    ListView_SetItemState(message.hwnd, -1, LVIS_SELECTED, LVIS_SELECTED);
+    return true;
+}
+
 bool Win32Dialog::RunShortcut(const MSG& message)
 {
     const bool ctrl = GetKeyState(VK_CONTROL) < 0;
@@ -595,7 +624,12 @@ bool Win32Dialog::RunShortcut(const MSG& message)
 
 void Win32Dialog::SetText(int id, std::string_view text)
 {
-    if (HWND control = Control(id)) SetWindowTextW(control, WideFromLatin1(text).c_str());
+    HWND control = Control(id);
+    if (!control) return;
+    const bool quiet = m_quiet;
+    m_quiet = true;  // the logic's own text: no change to report
+    SetWindowTextW(control, WideFromLatin1(text).c_str());
+    m_quiet = quiet;
 }
 
 std::string Win32Dialog::Text(int id) const
@@ -741,7 +775,8 @@ void Win32Dialog::EndTree(int id)
     const bool quiet = m_quiet;
     m_quiet = true;
     SendMessageW(control, WM_SETREDRAW, FALSE, 0);
-    std::vector<HTREEITEM> items(tree.Size());
+    std::vector<HTREEITEM>& items = m_treeItems[id];
+    items.assign(tree.Size(), nullptr);
     std::wstring text;
     for (NodeId node = 0; node < static_cast<NodeId>(tree.Size()); ++node) {
         const std::string_view line = tree.Text(node);
@@ -782,6 +817,18 @@ NodeId Win32Dialog::SelectedTreeNode(int id) const
     TreeView_GetItem(control, &item);
     const auto node = static_cast<NodeId>(item.lParam);
     return node >= 0 && static_cast<size_t>(node) < tree->second.Size() ? node : NO_NODE;
+}
+
+void Win32Dialog::SelectTreeNode(int id, NodeId node)
+{
+    HWND control = Control(id);
+    const std::vector<HTREEITEM>& items = m_treeItems[id];
+    if (!control || node < 0 || static_cast<size_t>(node) >= items.size()) return;
+    const bool quiet = m_quiet;
+    m_quiet = true;
+    TreeView_EnsureVisible(control, items[static_cast<size_t>(node)]);  // opens the sections above it
+    TreeView_SelectItem(control, items[static_cast<size_t>(node)]);
+    m_quiet = quiet;
 }
 
 std::string Win32Dialog::SelectedItemText(int id) const
@@ -870,12 +917,37 @@ void Win32Dialog::SelectListLine(int id, size_t row)
 
 std::vector<size_t> Win32Dialog::SelectedListLines(int id) const
 {
+    // The list view finds the next selected line by asking every line after the last one
+    // found: a million lines take most of a second. The selected count, kept by the control,
+    // lets the walk stop at the last selected line; the usual selections (one line, a range
+    // around the current line, all lines) are read without any search.
     std::vector<size_t> rows;
     HWND control = Control(id);
     if (!control) return rows;
-    for (int row = ListView_GetNextItem(control, -1, LVNI_SELECTED); row >= 0;
-         row = ListView_GetNextItem(control, row, LVNI_SELECTED))
+    const int count = ListView_GetSelectedCount(control);
+    const int size = ListView_GetItemCount(control);
+    if (count <= 0) return rows;
+    rows.reserve(static_cast<size_t>(count));
+    if (count == size) {
+        for (int row = 0; row < size; ++row) rows.push_back(static_cast<size_t>(row));
+        return rows;
+    }
+    const auto selected = [control](int row) { return (ListView_GetItemState(control, row, LVIS_SELECTED) & LVIS_SELECTED) != 0; };
+    const int current = ListView_GetNextItem(control, -1, LVNI_FOCUSED);
+    if (current >= 0 && selected(current)) {
+        int first = current;
+        int last = current;
+        while (first > 0 && last - first + 1 < count && selected(first - 1)) --first;
+        while (last + 1 < size && last - first + 1 < count && selected(last + 1)) ++last;
+        if (last - first + 1 == count) {
+            for (int row = first; row <= last; ++row) rows.push_back(static_cast<size_t>(row));
+            return rows;
+        }
+    }
+    for (int row = ListView_GetNextItem(control, -1, LVNI_SELECTED); row >= 0; row = ListView_GetNextItem(control, row, LVNI_SELECTED)) {
         rows.push_back(static_cast<size_t>(row));
+        if (rows.size() == static_cast<size_t>(count)) break;
+    }
     return rows;
 }
 
@@ -899,6 +971,9 @@ int Win32WindowSystem::RunMessageBox(Dialog* owner, std::string_view text, std::
 
 namespace {
 
+// The folder of the last file chosen in a file dialog of this process.
+std::wstring g_lastFileFolder;
+
 // The system's file dialog for saving or opening; the chosen file as UTF-8, empty when cancelled.
 std::string AskFileName(Dialog* owner, bool save)
 {
@@ -912,13 +987,27 @@ std::string AskFileName(Dialog* owner, bool save)
     ask.nMaxFile = static_cast<DWORD>(path.size());
     ask.lpstrTitle = save ? L"Save Packets As" : L"Open Packets";
     ask.lpstrDefExt = save ? L"pcap" : nullptr;
-    ask.Flags = OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_EXPLORER | (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
+    // Started from its shortcut the program's folder is the current one: begin in the folder
+    // of the last file chosen here, or in the user's documents.
+    const std::wstring folder = InitialFileFolder();
+    ask.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
+    ask.Flags = OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_EXPLORER | OFN_HIDEREADONLY |
+                (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
     if (!(save ? GetSaveFileNameW(&ask) : GetOpenFileNameW(&ask))) return {};
     path.resize(wcslen(path.c_str()));
+    g_lastFileFolder = path.substr(0, ask.nFileOffset > 0 ? ask.nFileOffset - 1u : 0u);
     return Utf8FromWide(path);
 }
 
 }  // namespace
+
+std::wstring InitialFileFolder()
+{
+    if (!g_lastFileFolder.empty()) return g_lastFileFolder;
+    wchar_t documents[MAX_PATH] = {};
+    if (SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, documents) != S_OK) return {};
+    return documents;
+}
 
 std::string Win32WindowSystem::AskSaveFileName(Dialog* owner) { return AskFileName(owner, true); }
 
@@ -945,6 +1034,13 @@ void Win32WindowSystem::SetClipboardText(std::string_view text)
     EmptyClipboard();
     if (!SetClipboardData(CF_UNICODETEXT, memory)) GlobalFree(memory);  // the clipboard owns it once set
     CloseClipboard();
+}
+
+PixelRect Win32WindowSystem::WorkArea() const
+{
+    RECT area{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+    return PixelRect{area.left, area.top, area.right - area.left, area.bottom - area.top};
 }
 
 std::string Win32WindowSystem::ApplicationTitle() const

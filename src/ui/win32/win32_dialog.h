@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <commctrl.h>
 #include <shellapi.h>
 
 #include <map>
@@ -33,6 +34,7 @@ public:
     void Destroy() override;
     void AcceptFileDrops() override;
     void MoveTo(int x, int y) override;
+    PixelRect FrameRect() const override;
     void SetProgramIcon() override;
     void SetMinimumFrameSize(int width, int height) override;
     void AppendSystemMenu(int command, const char* text) override;
@@ -64,6 +66,7 @@ public:
     void EndTree(int id) override;
     const DetailTree& ShownTree(int id) const override;
     NodeId SelectedTreeNode(int id) const override;
+    void SelectTreeNode(int id, NodeId node) override;
     std::string SelectedItemText(int id) const override;
 
     void ClearList(int id) override;
@@ -88,6 +91,8 @@ private:
     void ShowContextMenu(HWND control, int x, int y);
     // Runs the command a key press stands for in this window; false when none does.
     bool RunShortcut(const MSG& message);
+    // Ctrl+A in a packet list; false for any other key.
+    bool SelectAllLines(const MSG& message);
     void OnDropFiles(HDROP drop);
     void FinishCreation(const DialogTemplate& dialogTemplate);
     void EnsureFixedPitchFont();
@@ -97,6 +102,7 @@ private:
     HWND m_hwnd = nullptr;
     DialogHandler& m_handler;
     std::map<int, DetailTree> m_trees;
+    std::map<int, std::vector<HTREEITEM>> m_treeItems;  // each tree's items, by node
     std::map<int, PacketList> m_lists;
     std::vector<std::pair<int, ContextCommand>> m_commands;  // (control or NO_ID, command), in order
     HFONT m_fixedFont = nullptr;  // set when the template's fixed-pitch face was missing
@@ -119,9 +125,13 @@ public:
     std::string AskOpenFileName(Dialog* owner) override;
     void SetClipboardText(std::string_view text) override;
     std::string ApplicationTitle() const override;
+    PixelRect WorkArea() const override;
     void InitialiseRichEdit() override;
     std::string LicenceDocument() const override;
 };
+
+// The folder a file dialog opens in: the last file's chosen there, else the user's documents.
+std::wstring InitialFileFolder();
 
 // The realisation of a dialog (for the tests).
 Win32Dialog* AsWin32(Dialog* dialog);

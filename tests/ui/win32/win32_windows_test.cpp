@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -399,6 +400,14 @@ TEST_F(Win32Windows, TheConfigurationDialogExchangesItsFieldsWithTheControls)
     SendMessageW(dialog.Control(IDC_TCP), BM_CLICK, 0, 0);
     EXPECT_FALSE(g_session->m_keepTcp);
 
+    // It cannot be shrunk until Done falls out of it: its template is its least size.
+    RECT opened;
+    GetWindowRect(dialog.Handle(), &opened);
+    MINMAXINFO limits{};
+    SendMessageW(dialog.Handle(), WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits));
+    EXPECT_EQ(limits.ptMinTrackSize.x, opened.right - opened.left);
+    EXPECT_EQ(limits.ptMinTrackSize.y, opened.bottom - opened.top);
+
     // Enter and Esc leave it open; Done closes it.
     PostMessageW(dialog.Control(IDC_UDP), WM_KEYDOWN, VK_RETURN, 0);
     PostMessageW(dialog.Control(IDC_UDP), WM_KEYDOWN, VK_ESCAPE, 0);
@@ -477,16 +486,34 @@ TEST_F(Win32Windows, OpensFilesCopiesAndFindsByKeyboardAndDrop)
     Press(List(), 'C', true);
     EXPECT_EQ(Clipboard(), WideFromLatin1(ListLine(List(), 0) + "\r\n" + ListLine(List(), 1) + "\r\n" + ListLine(List(), 3) + "\r\n"));
 
+    // Ctrl+A takes every line.
+    Press(List(), 'A', true);
+    EXPECT_EQ(ListView_GetSelectedCount(List()), 5u);
+    Press(List(), 'C', true);
+    std::string all;
+    for (int row = 0; row < 5; ++row) all += ListLine(List(), row) + "\r\n";
+    EXPECT_EQ(Clipboard(), WideFromLatin1(all));
+
     // Ctrl+F opens the Find dialog; Enter and F3 go forward, Shift+F3 back.
     Press(List(), 'F', true);
     HWND find = FindWindowW(nullptr, L"Find");
     ASSERT_NE(find, nullptr);
     EXPECT_TRUE(IsWindowVisible(find));
     EXPECT_EQ(GetWindow(find, GW_OWNER), m_main->Handle());
+    // It opens beside or below the main window, where it covers no line it will select.
+    RECT findPlace, listPlace, overlap;
+    GetWindowRect(find, &findPlace);
+    GetWindowRect(List(), &listPlace);
+    EXPECT_FALSE(IntersectRect(&overlap, &findPlace, &listPlace));
     SetWindowTextW(GetDlgItem(find, IDC_FIND_TEXT), L"payload 2");
     SendMessageW(GetDlgItem(find, IDC_FIND_DETAILS), BM_CLICK, 0, 0);
     Press(GetDlgItem(find, IDC_FIND_TEXT), VK_RETURN);
     EXPECT_EQ(ListView_GetNextItem(List(), -1, LVNI_FOCUSED), 3);
+    // The lower tree's matching line is the selected one, its section open.
+    const HTREEITEM match = TreeView_GetSelection(Lower());
+    ASSERT_NE(match, nullptr);
+    EXPECT_NE(TreeText(Lower(), match).find("payload 2"), std::string::npos) << TreeText(Lower(), match);
+    EXPECT_TRUE(Expanded(Lower(), TreeView_GetParent(Lower(), match)));
     SetWindowTextW(GetDlgItem(find, IDC_FIND_TEXT), L"UDP");
     Press(GetDlgItem(find, IDC_FIND_TEXT), VK_F3);
     EXPECT_EQ(ListView_GetNextItem(List(), -1, LVNI_FOCUSED), 4);
@@ -496,6 +523,13 @@ TEST_F(Win32Windows, OpensFilesCopiesAndFindsByKeyboardAndDrop)
     SendMessageW(GetDlgItem(find, IDC_FIND_NEXT), BM_CLICK, 0, 0);
     EXPECT_EQ(WindowText(GetDlgItem(find, IDC_FIND_STATUS)), "Not found");
     EXPECT_TRUE(boxes.m_seen.empty());
+    // A change of the text or of an option is a new search: the old result goes.
+    SetWindowTextW(GetDlgItem(find, IDC_FIND_TEXT), L"nowhere at all");
+    EXPECT_EQ(WindowText(GetDlgItem(find, IDC_FIND_STATUS)), "");
+    SendMessageW(GetDlgItem(find, IDC_FIND_NEXT), BM_CLICK, 0, 0);
+    EXPECT_EQ(WindowText(GetDlgItem(find, IDC_FIND_STATUS)), "Not found");
+    SendMessageW(GetDlgItem(find, IDC_FIND_DETAILS), BM_CLICK, 0, 0);
+    EXPECT_EQ(WindowText(GetDlgItem(find, IDC_FIND_STATUS)), "");
 
     // A file dropped on the window opens too.
     Click(IDC_BEGIN_CAPTURE);
@@ -539,6 +573,34 @@ TEST_F(Win32Windows, ALongCopyShowsAProgressWindowWhoseCancelDropsIt)
     EXPECT_EQ(m_window->Progress(), nullptr);
     EXPECT_EQ(Clipboard(), before);
     EXPECT_TRUE(boxes.m_seen.empty());
+}
+
+// The selection of a long list is read from the list's own selected count and a walk of
+// the selected lines only; it agrees with the list view's walk over every line.
+TEST_F(Win32Windows, TheSelectionOfAMillionLinesIsReadWithoutAskingEveryLine)
+{
+    Boxes boxes;
+    StartMainWindow();
+    constexpr size_t LINES = 1000000;
+    const std::vector<uint8_t> datagram = script::Datagram(17, ADDRESS_A, ADDRESS_B, 28, 0);
+    const std::vector<PacketRecord> records(LINES, PacketRecord{datagram.data(), static_cast<int32_t>(datagram.size()), 0.0f, 0});
+    m_main->ListLines(IDC_PACKET_LIST).AddRecordLines(records.data(), records.size());
+    m_main->CommitList(IDC_PACKET_LIST, false);
+    m_main->SelectListLine(IDC_PACKET_LIST, 10);
+
+    std::vector<size_t> walked;
+    for (int row = ListView_GetNextItem(List(), -1, LVNI_SELECTED); row >= 0; row = ListView_GetNextItem(List(), row, LVNI_SELECTED))
+        walked.push_back(static_cast<size_t>(row));
+    EXPECT_EQ(m_main->SelectedListLines(IDC_PACKET_LIST), (std::vector<size_t>{10}));
+    EXPECT_EQ(m_main->SelectedListLines(IDC_PACKET_LIST), walked);
+
+    // A range around the current line, and a selection that is not one range.
+    ListView_SetItemState(List(), 11, LVIS_SELECTED, LVIS_SELECTED);
+    ListView_SetItemState(List(), 9, LVIS_SELECTED, LVIS_SELECTED);
+    EXPECT_EQ(m_main->SelectedListLines(IDC_PACKET_LIST), (std::vector<size_t>{9, 10, 11}));
+    ListView_SetItemState(List(), LINES - 1, LVIS_SELECTED, LVIS_SELECTED);
+    EXPECT_EQ(m_main->SelectedListLines(IDC_PACKET_LIST), (std::vector<size_t>{9, 10, 11, LINES - 1}));
+    m_main->ClearList(IDC_PACKET_LIST);  // before the records go
 }
 
 TEST_F(Win32Windows, TheFirstRunShowsTheAboutBoxWithTheLicenceAfterWritingTheValue)
