@@ -2,6 +2,7 @@
 // detail windows, the split, saving, quitting; and one capture end to end on loopback.
 #include "ui/main_window.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -335,15 +336,24 @@ TEST_F(MainWindowTest, OpensACaptureFileAsACaptureByMenuKeyAndDrop)
     ASSERT_EQ(boxes.Boxes().size(), startBoxes + 1);
     EXPECT_EQ(boxes.Boxes().back().text.rfind("Could not open " + text + ":\r\n", 0), 0u) << boxes.Boxes().back().text;
     EXPECT_EQ(ListLines(), lines);
+    // An empty name (kestrine "") is refused as such, without trying to open anything.
+    EXPECT_FALSE(m_window->OpenPacketFile(""));
+    ASSERT_EQ(boxes.Boxes().size(), startBoxes + 2);
+    EXPECT_EQ(boxes.Boxes().back().text, "Could not open the capture file:\r\nthe file name is empty");
+    EXPECT_EQ(boxes.Boxes().back().icon, MessageIcon::Stop);
+    EXPECT_EQ(LowerTree()->model()->rowCount(), 1);  // a refused file leaves the lower tree too
 
-    // A file cut short: the packets before the cut, and where it was cut.
+    // A file cut short: the packets before the cut, and where it was cut. The lower tree
+    // showed a packet of the list that went; it goes too, and Copy has nothing to copy.
     const std::string cut = m_config + "/cut.pcap";
     std::filesystem::copy_file(path, cut);
     std::filesystem::resize_file(cut, std::filesystem::file_size(path) - 20);
     EXPECT_TRUE(m_window->OpenPacketFile(cut));
     EXPECT_EQ(ListLines().size(), 5);  // four packets before the cut
-    ASSERT_EQ(boxes.Boxes().size(), startBoxes + 2);
+    ASSERT_EQ(boxes.Boxes().size(), startBoxes + 3);
     EXPECT_EQ(boxes.Boxes().back().text, cut + ": " + LoadCaptureFile(cut).outcome.reason);
+    EXPECT_EQ(LowerTree()->model()->rowCount(), 0);
+    EXPECT_FALSE(m_window->IsCommandEnabled(COPY_DETAIL_COMMAND));
 
     // The keyboard and a dropped file open one too.
     const std::string other = WriteCaptureFile("two.pcap", 2);
@@ -452,6 +462,11 @@ TEST_F(MainWindowTest, FindsForwardBackWrappingAndSaysNotFoundInItsDialog)
     QTest::mouseClick(find.ControlAs<QPushButton>(IDC_FIND_NEXT), Qt::LeftButton);
     EXPECT_EQ(current(), 2);
     EXPECT_EQ(find.ControlAs<QLabel>(IDC_FIND_STATUS)->text(), "Not found");
+    // A screen reader reads the result itself, not only what the line is for.
+    QAccessibleInterface* status = QAccessible::queryAccessibleInterface(find.Control(IDC_FIND_STATUS));
+    ASSERT_NE(status, nullptr);
+    EXPECT_EQ(status->text(QAccessible::Name), "Not found");
+    EXPECT_EQ(status->text(QAccessible::Description), "Search result");
     EXPECT_TRUE(boxes.Boxes().empty());
     QTest::mouseClick(find.ControlAs<QCheckBox>(IDC_FIND_DETAILS), Qt::LeftButton);
     QTest::mouseClick(find.ControlAs<QPushButton>(IDC_FIND_PREVIOUS), Qt::LeftButton);

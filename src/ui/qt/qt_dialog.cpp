@@ -53,6 +53,8 @@ QString Latin1(std::string_view text) { return QString::fromLatin1(text.data(), 
 
 std::string FromLatin1(const QString& text) { return text.toLatin1().toStdString(); }
 
+QString Utf8(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
 QString PlainText(const char* text)
 {
     QString s = QString::fromLatin1(text);
@@ -340,9 +342,16 @@ QtDialog::QtDialog(const DialogTemplate& t, DialogHandler& handler, QtDialog* ow
             control->setObjectName(QString::number(c.id));
             m_controls[c.id] = control;
         }
-        control->setAccessibleName(c.text && *c.text && c.kind != ControlKind::DropDown
-                                       ? PlainText(c.text)
-                                       : QString::fromLatin1(c.role ? c.role : ""));
+        const bool statusLine = qobject_cast<QLabel*>(control) && c.kind != ControlKind::Icon && !(c.text && *c.text);
+        if (statusLine) {
+            // A label the program writes into (a search result): a screen reader reads its
+            // text as its name, and the role describes it.
+            control->setAccessibleDescription(QString::fromLatin1(c.role ? c.role : ""));
+        } else {
+            control->setAccessibleName(c.text && *c.text && c.kind != ControlKind::DropDown
+                                           ? PlainText(c.text)
+                                           : QString::fromLatin1(c.role ? c.role : ""));
+        }
         if (auto* address = qobject_cast<IpAddressControl*>(control)) address->SetAccessibleBaseName(control->accessibleName());
         if (c.style & STYLE_DISABLED) control->setEnabled(false);
         Connect(control, c);
@@ -760,10 +769,13 @@ std::unique_ptr<Dialog> QtWindowSystem::NewDialog(const DialogTemplate& dialogTe
 int QtWindowSystem::RunMessageBox(Dialog* owner, std::string_view text, std::string_view caption, MessageIcon icon,
                                MessageButtons buttons)
 {
-    QMessageBox box(icon == MessageIcon::Stop ? QMessageBox::Critical : QMessageBox::NoIcon, Latin1(caption),
-                    Latin1(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")),
-                    buttons == MessageButtons::OkCancel ? QMessageBox::Ok | QMessageBox::Cancel : QMessageBox::Ok,
-                    owner ? AsQt(owner)->Widget() : nullptr);
+    // Message texts are UTF-8 (they name files). A box over a window not yet shown (at
+    // start-up) stands alone, centred on the screen.
+    QWidget* over = owner ? AsQt(owner)->Widget() : nullptr;
+    if (over && !over->isVisible()) over = nullptr;
+    QMessageBox box(icon == MessageIcon::Stop ? QMessageBox::Critical : QMessageBox::NoIcon, Utf8(caption),
+                    Utf8(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")),
+                    buttons == MessageButtons::OkCancel ? QMessageBox::Ok | QMessageBox::Cancel : QMessageBox::Ok, over);
     box.setDefaultButton(QMessageBox::Ok);
     box.setEscapeButton(buttons == MessageButtons::OkCancel ? QMessageBox::Cancel : QMessageBox::Ok);
     return box.exec() == QMessageBox::Ok ? MESSAGE_OK : MESSAGE_CANCEL;
@@ -791,7 +803,7 @@ void QtWindowSystem::SetClipboardText(std::string_view text) { QGuiApplication::
 std::string QtWindowSystem::ApplicationTitle() const
 {
     const QString path = QCoreApplication::applicationFilePath();
-    return path.isEmpty() ? std::string("kestrine") : FromLatin1(QFileInfo(path).completeBaseName());
+    return path.isEmpty() ? std::string("kestrine") : QFileInfo(path).completeBaseName().toStdString();
 }
 
 std::string QtWindowSystem::LicenceDocument() const
