@@ -43,6 +43,7 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes();  // the sanitizer's
 #include "ui/detail_window.h"
 #include "ui/find_dialog.h"
 #include "ui/qt/qt_dialog.h"
+#include "ui/qt/tree_views.h"
 
 namespace kestrine {
 namespace {
@@ -264,6 +265,13 @@ TEST_F(MainWindowTest, ADoubleClickTogglesTreeItemsAndTheListColumnFitsItsWidest
     const QModelIndex ip = lower->index(0, 0, lower->index(0, 0));
     ASSERT_FALSE(LowerTree()->isExpanded(ip));
     const QPoint at = LowerTree()->visualRect(ip).center();
+    // Track-select: the item under the pointer is the hot one, until the pointer leaves.
+    auto* lined = static_cast<LinedTreeView*>(LowerTree());
+    QTest::mouseMove(LowerTree()->viewport(), at);
+    EXPECT_EQ(lined->HotItem(), ip);
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(LowerTree()->viewport(), &leave);
+    EXPECT_FALSE(lined->HotItem().isValid());
     QTest::mouseClick(LowerTree()->viewport(), Qt::LeftButton, {}, at);
     QTest::mouseDClick(LowerTree()->viewport(), Qt::LeftButton, {}, at);
     EXPECT_TRUE(LowerTree()->isExpanded(ip));
