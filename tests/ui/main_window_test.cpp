@@ -256,8 +256,15 @@ TEST_F(MainWindowTest, ADoubleClickTogglesTreeItemsAndTheListColumnFitsItsWidest
     Tick();
     const int column = PacketList()->header()->sectionSize(0);
     EXPECT_GE(column, PacketList()->viewport()->width());  // the highlight spans the row
+    // Every line fits in 800 pixels: no sideways scrolling, no blank room beyond the lines.
+    EXPECT_EQ(PacketList()->horizontalScrollBar()->maximum(), 0);
+    // The column reaches the end of the widest line, or the view's edge, and no further.
     const QFontMetrics metrics = PacketList()->fontMetrics();
-    EXPECT_GE(column, PacketList()->indentation() + metrics.horizontalAdvance(QString(SUMMARY_LINE_MAX_LENGTH, 'W')));
+    int widest = 0;
+    for (const QString& line : ListLines()) widest = std::max(widest, metrics.horizontalAdvance(line));
+    const int wanted = PacketList()->indentation() + widest;
+    EXPECT_GE(column, wanted);
+    EXPECT_LE(column, std::max(PacketList()->viewport()->width(), wanted + 20));
 
     // A double click on a section toggles it, remembered like any expansion.
     Select(2);

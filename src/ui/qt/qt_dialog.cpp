@@ -26,6 +26,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScopedValueRollback>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QSignalBlocker>
 #include <QSlider>
@@ -405,6 +406,7 @@ void QtDialog::Connect(QWidget* control, const ControlTemplate& c)
             // the widest line the summary format gives once there are lines.
             view->header()->setSectionResizeMode(QHeaderView::Fixed);
             view->viewport()->installEventFilter(new EventHook(view, QEvent::Resize, [this, id] { SizeListColumn(id); }));
+            QObject::connect(view->verticalScrollBar(), &QScrollBar::valueChanged, m_window, [this, id] { SizeListColumn(id); });
         } else {
             auto* model = new DetailTreeModel(view);
             view->setModel(model);
@@ -714,11 +716,23 @@ std::string QtDialog::SelectedItemText(int id) const
 
 void QtDialog::SizeListColumn(int id)
 {
+    // The one column spans the view, or the widest of the lines in view when one is wider:
+    // only those are measured, however many lines the list holds.
     auto* view = ControlAs<QTreeView>(id);
-    const int lines = view->fontMetrics().horizontalAdvance(QString(SUMMARY_LINE_MAX_LENGTH, QLatin1Char('W'))) +
-                      view->indentation() + 2 * view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 4;
+    PacketListModel* model = m_lists.at(id);
     const int shown = view->viewport()->width();
-    view->header()->resizeSection(0, m_lists.at(id)->rowCount() == 0 ? shown : qMax(shown, lines));
+    int widest = 0;
+    if (model->rowCount() > 0) {
+        const QModelIndex top = view->indexAt(QPoint(0, 0));
+        const int first = top.isValid() ? top.row() : 0;
+        const int rowHeight = qMax(view->sizeHintForRow(first), 1);
+        const int last = qMin(model->rowCount() - 1, first + view->viewport()->height() / rowHeight + 1);
+        const QFontMetrics metrics = view->fontMetrics();
+        for (int row = first; row <= last; ++row)
+            widest = qMax(widest, metrics.horizontalAdvance(model->index(row).data().toString()));
+        widest += view->indentation() + 2 * view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 4;
+    }
+    if (view->header()->sectionSize(0) != qMax(shown, widest)) view->header()->resizeSection(0, qMax(shown, widest));
 }
 
 void QtDialog::ClearList(int id)
@@ -732,10 +746,9 @@ PacketLines& QtDialog::ListLines(int id) { return m_lists.at(id)->Lines(); }
 bool QtDialog::CommitList(int id, bool scrollToLast)
 {
     PacketListModel* model = m_lists.at(id);
-    const bool wasEmpty = model->rowCount() == 0;
     if (!model->Commit()) return false;
-    if (wasEmpty) SizeListColumn(id);
     if (scrollToLast) ControlAs<QTreeView>(id)->scrollTo(model->index(model->rowCount() - 1));
+    SizeListColumn(id);  // new lines in view may be wider
     return true;
 }
 
