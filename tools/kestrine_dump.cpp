@@ -10,8 +10,8 @@
 // output starts with a line "==> FILE <==".
 //
 // Text is written as UTF-8: the payload dump's characters above 127 as the window shows
-// them. Reading a pipe on standard input, or writing to a terminal, each packet is written as soon as it is
-// read, so a live capture piped in can be followed.
+// them. Reading a pipe on standard input, or writing to a terminal, each packet is written
+// as soon as it is read, so a live capture piped in can be followed.
 //
 // Exit status: 0; 1 when a file could not be opened, was cut short or corrupt part way
 // (what came before it is printed), or standard output could not be written; 2 for a
