@@ -9,18 +9,33 @@
 // indexed from 0 and timed from its first taken frame. With several files, each file's
 // output starts with a line "==> FILE <==".
 //
+// Text is written as UTF-8: the payload dump's characters above 127 as the window shows
+// them. Reading a pipe on standard input, or writing to a terminal, each packet is written
+// as soon as it is read, so a live capture piped in can be followed.
+//
 // Exit status: 0; 1 when a file could not be opened, was cut short or corrupt part way
 // (what came before it is printed), or standard output could not be written; 2 for a
 // usage error.
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 #include <cerrno>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "capture_file/capture_file.h"
+#include "capture_file/capture_parser.h"
 #include "decode/detail_tree.h"
 #include "decode/packet_detail.h"
 #include "decode/summary.h"
@@ -88,6 +103,54 @@ private:
     int m_error = 0;  // errno of the first failed write
 };
 
+// The decoders' 8-bit text (Latin-1, as the window shows it) appended as UTF-8.
+void AppendUtf8(std::string_view latin1, std::string& out)
+{
+    for (const char c : latin1) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80) {
+            out.push_back(c);
+        } else {
+            out.push_back(static_cast<char>(0xC0 | byte >> 6));
+            out.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
+        }
+    }
+}
+
+#ifdef _WIN32
+bool IsTerminal(int descriptor) { return _isatty(descriptor) != 0; }
+#else
+bool IsTerminal(int descriptor) { return isatty(descriptor) != 0; }
+#endif
+
+// Whether a file's packets come as something writes them: a pipe, a FIFO, a terminal.
+bool IsLive(const char* path)
+{
+    struct stat about {};
+    const int found = std::strcmp(path, "-") == 0 ? fstat(0, &about) : stat(path, &about);
+    return found == 0 && !S_ISREG(about.st_mode);
+}
+
+constexpr size_t READ_CHUNK = size_t{1} << 20;
+
+// Standard input read as it comes: what a read returns, not a whole chunk, so the packets
+// of a pipe reach the output while the writer goes on.
+size_t ReadStandardInput(uint8_t* into, size_t most, std::string* error)
+{
+    for (;;) {
+        errno = 0;
+#ifdef _WIN32
+        const int got = _read(0, into, static_cast<unsigned>(std::min<size_t>(most, 1u << 30)));
+#else
+        const ssize_t got = read(0, into, most);
+#endif
+        if (got >= 0) return static_cast<size_t>(got);
+        if (errno == EINTR) continue;
+        *error = std::strerror(errno != 0 ? errno : EIO);
+        return 0;
+    }
+}
+
 const char* DisplayName(const char* path) { return std::strcmp(path, "-") == 0 ? "standard input" : path; }
 
 struct Options {
@@ -100,7 +163,10 @@ struct Options {
 bool DumpFile(const char* path, const Options& options, bool& firstHeader, Output& out)
 {
     DetailTree tree;
+    std::string text;
     char line[256];
+    // A packet at a time when someone is watching or the data comes as it is written.
+    const size_t flushAt = IsLive(path) || IsTerminal(1) ? 0 : FLUSH_BYTES;
     const auto opened = [&] {
         if (options.fileHeaders) {
             // As head and tail mark files, a blank line between them.
@@ -121,11 +187,21 @@ bool DumpFile(const char* path, const Options& options, bool& firstHeader, Outpu
             // As the main window builds it: the summary line, the sections beneath it.
             tree.Clear();
             AddPacketTree(tree, record, index);
-            tree.Render(out.text);
+            text.clear();
+            tree.Render(text);
+            AppendUtf8(text, out.text);
         }
-        return out.text.size() <= FLUSH_BYTES || out.Flush();
+        return out.text.size() <= flushAt || out.Flush();
     };
-    const ReadOutcome outcome = ForEachDatagram(path, visit, opened);
+    ReadOutcome outcome;
+    if (std::strcmp(path, "-") == 0) {
+#ifdef _WIN32
+        _setmode(0, _O_BINARY);
+#endif
+        outcome = StreamDatagrams(ReadStandardInput, visit, opened, READ_CHUNK);
+    } else {
+        outcome = ForEachDatagram(path, visit, opened);
+    }
     switch (outcome.end) {
     case ReadEnd::Complete: return out.Flush();
     case ReadEnd::Stopped: return false;  // a write failed; Output::Close reports it

@@ -419,6 +419,11 @@ void MainWindow::OnFilesDropped(const std::vector<std::string>& paths)
 
 bool MainWindow::OpenPacketFile(const std::string& path)
 {
+    if (path.empty()) {  // an empty argument names no file; nothing is tried
+        ShowMessageBox(m_dialog.get(), "Could not open the capture file:\r\nthe file name is empty", "Error",
+                       MessageIcon::Stop, MessageButtons::Ok);
+        return false;
+    }
     auto file = std::make_unique<CaptureFileContents>(LoadCaptureFile(path));
     if (file->outcome.end == ReadEnd::CannotOpen) {
         ShowMessageBox(m_dialog.get(), "Could not open " + path + ":\r\n" + file->outcome.reason, "Error",
@@ -433,6 +438,9 @@ bool MainWindow::OpenPacketFile(const std::string& path)
     lines.AddTopLevelLine(SUMMARY_COLUMN_HEADER);
     lines.AddRecordLines(m_file->records.data(), m_file->records.size());
     m_dialog->CommitList(IDC_PACKET_LIST, false);  // a file is read from its start
+    // The lower tree showed a packet of what the list held before: it goes with the list.
+    m_dialog->BeginTree(IDC_DETAIL_TREE);
+    m_dialog->EndTree(IDC_DETAIL_TREE);
     // An empty list says why: no frame held IPv4, or the file's link type is not read.
     const ReadOutcome& outcome = m_file->outcome;
     if (outcome.datagrams == 0 && (outcome.end == ReadEnd::Complete || outcome.untakenLinkType != NO_LINK_TYPE)) {

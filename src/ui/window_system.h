@@ -5,7 +5,7 @@
 // realisations live in ui/qt (Qt 6) and ui/win32 (Win32 dialogs and common controls).
 //
 // Texts of controls are 8-bit and shown as Latin-1, the code page the decoders write in;
-// file names are UTF-8.
+// file names, message boxes and the application title are UTF-8.
 #pragma once
 
 #include <cstdint>
@@ -186,6 +186,7 @@ public:
     virtual std::unique_ptr<Dialog> NewDialog(const DialogTemplate& dialogTemplate, DialogHandler& handler,
                                                  Dialog* owner) = 0;
     // A modal message box; returns MESSAGE_OK or MESSAGE_CANCEL. "\r\n" breaks the line.
+    // Over a window not yet shown, it is centred on the screen.
     virtual int RunMessageBox(Dialog* owner, std::string_view text, std::string_view caption, MessageIcon icon,
                            MessageButtons buttons) = 0;
     // Asks for the file "Save Packets As..." writes to; empty when cancelled.

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -296,6 +297,63 @@ TEST(DumpTool, DashReadsStandardInput)
     const Result nothing = Dump({"-"});
     EXPECT_EQ(nothing.status, 1);
     EXPECT_EQ(nothing.err, "kestrine-dump: standard input: empty file\n");
+    unlink(path.c_str());
+}
+
+// The payload dump's characters above 127 come out as the window shows them (Latin-1),
+// in UTF-8: a terminal gets no invalid bytes.
+TEST(DumpTool, TextAboveAsciiIsWrittenAsUtf8)
+{
+    Bytes datagram{0x45, 0, 0, 32, 0, 0, 0, 0, 64, 17, 0, 0, 192, 0, 2, 1, 198, 51, 100, 7, 0, 53, 4, 1, 0, 12, 0, 0,
+                   'c', 'a', 'f', 0xE9};
+    const auto path = Write("latin1", 101, {{datagram, 1, 0}});
+    const Result run = Dump({path});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("caf\xC3\xA9"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("caf\xE9"), std::string::npos);
+    unlink(path.c_str());
+}
+
+// Reading a pipe, each packet is written when it has been read, not when the input ends:
+// the first packet shows while the writer still holds the pipe open.
+TEST(DumpTool, APipesPacketsAreWrittenAsTheyArrive)
+{
+    const auto path = WriteDatagrams("live", 2);
+    const std::string bytes = Contents(path);
+    const size_t firstPacketEnds = 24 + 16 + 28;  // file header, one record header, its datagram
+    int input[2], output[2];
+    ASSERT_EQ(pipe(input), 0);
+    ASSERT_EQ(pipe(output), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(input[0], STDIN_FILENO);
+        dup2(output[1], STDOUT_FILENO);
+        close(input[1]);
+        close(output[0]);
+        execl(KESTRINE_DUMP, KESTRINE_DUMP, "--summary", "-", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(input[0]);
+    close(output[1]);
+    ASSERT_EQ(write(input[1], bytes.data(), firstPacketEnds), static_cast<ssize_t>(firstPacketEnds));
+    // Up to 10 s for the header line and the first packet's line, the input still open.
+    std::string shown;
+    fcntl(output[0], F_SETFL, O_NONBLOCK);
+    for (int i = 0; i < 1000 && std::count(shown.begin(), shown.end(), '\n') < 2; ++i) {
+        char chunk[512];
+        const ssize_t got = read(output[0], chunk, sizeof chunk);
+        if (got > 0) shown.append(chunk, static_cast<size_t>(got));
+        else usleep(10000);
+    }
+    EXPECT_EQ(std::count(shown.begin(), shown.end(), '\n'), 2) << shown;
+    EXPECT_NE(shown.find("    0 "), std::string::npos) << shown;
+    ASSERT_EQ(write(input[1], bytes.data() + firstPacketEnds, bytes.size() - firstPacketEnds),
+              static_cast<ssize_t>(bytes.size() - firstPacketEnds));
+    close(input[1]);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    close(output[0]);
     unlink(path.c_str());
 }
 

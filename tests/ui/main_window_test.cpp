@@ -3,6 +3,7 @@
 #include "ui/main_window.h"
 #include "tests/capture_file/capture_file_builder.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -47,6 +48,7 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes();  // the sanitizer's
 #include "ui/packet_search.h"
 #include "ui/progress_window.h"
 #include "ui/qt/qt_dialog.h"
+#include "ui/qt/tree_views.h"
 
 namespace kestrine {
 namespace {
@@ -259,8 +261,15 @@ TEST_F(MainWindowTest, ADoubleClickTogglesTreeItemsAndTheListColumnFitsItsWidest
     Tick();
     const int column = PacketList()->header()->sectionSize(0);
     EXPECT_GE(column, PacketList()->viewport()->width());  // the highlight spans the row
+    // Every line fits in 800 pixels: no sideways scrolling, no blank room beyond the lines.
+    EXPECT_EQ(PacketList()->horizontalScrollBar()->maximum(), 0);
+    // The column reaches the end of the widest line, or the view's edge, and no further.
     const QFontMetrics metrics = PacketList()->fontMetrics();
-    EXPECT_GE(column, PacketList()->indentation() + metrics.horizontalAdvance(QString(SUMMARY_LINE_MAX_LENGTH, 'W')));
+    int widest = 0;
+    for (const QString& line : ListLines()) widest = std::max(widest, metrics.horizontalAdvance(line));
+    const int wanted = PacketList()->indentation() + widest;
+    EXPECT_GE(column, wanted);
+    EXPECT_LE(column, std::max(PacketList()->viewport()->width(), wanted + 20));
 
     // A double click on a section toggles it, remembered like any expansion.
     Select(2);
@@ -268,6 +277,13 @@ TEST_F(MainWindowTest, ADoubleClickTogglesTreeItemsAndTheListColumnFitsItsWidest
     const QModelIndex ip = lower->index(0, 0, lower->index(0, 0));
     ASSERT_FALSE(LowerTree()->isExpanded(ip));
     const QPoint at = LowerTree()->visualRect(ip).center();
+    // Track-select: the item under the pointer is the hot one, until the pointer leaves.
+    auto* lined = static_cast<LinedTreeView*>(LowerTree());
+    QTest::mouseMove(LowerTree()->viewport(), at);
+    EXPECT_EQ(lined->HotItem(), ip);
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(LowerTree()->viewport(), &leave);
+    EXPECT_FALSE(lined->HotItem().isValid());
     QTest::mouseClick(LowerTree()->viewport(), Qt::LeftButton, {}, at);
     QTest::mouseDClick(LowerTree()->viewport(), Qt::LeftButton, {}, at);
     EXPECT_TRUE(LowerTree()->isExpanded(ip));
@@ -340,15 +356,24 @@ TEST_F(MainWindowTest, OpensACaptureFileAsACaptureByMenuKeyAndDrop)
     ASSERT_EQ(boxes.Boxes().size(), startBoxes + 1);
     EXPECT_EQ(boxes.Boxes().back().text.rfind("Could not open " + text + ":\r\n", 0), 0u) << boxes.Boxes().back().text;
     EXPECT_EQ(ListLines(), lines);
+    // An empty name (kestrine "") is refused as such, without trying to open anything.
+    EXPECT_FALSE(m_window->OpenPacketFile(""));
+    ASSERT_EQ(boxes.Boxes().size(), startBoxes + 2);
+    EXPECT_EQ(boxes.Boxes().back().text, "Could not open the capture file:\r\nthe file name is empty");
+    EXPECT_EQ(boxes.Boxes().back().icon, MessageIcon::Stop);
+    EXPECT_EQ(LowerTree()->model()->rowCount(), 1);  // a refused file leaves the lower tree too
 
-    // A file cut short: the packets before the cut, and where it was cut.
+    // A file cut short: the packets before the cut, and where it was cut. The lower tree
+    // showed a packet of the list that went; it goes too, and Copy has nothing to copy.
     const std::string cut = m_config + "/cut.pcap";
     std::filesystem::copy_file(path, cut);
     std::filesystem::resize_file(cut, std::filesystem::file_size(path) - 20);
     EXPECT_TRUE(m_window->OpenPacketFile(cut));
     EXPECT_EQ(ListLines().size(), 5);  // four packets before the cut
-    ASSERT_EQ(boxes.Boxes().size(), startBoxes + 2);
+    ASSERT_EQ(boxes.Boxes().size(), startBoxes + 3);
     EXPECT_EQ(boxes.Boxes().back().text, cut + ": " + LoadCaptureFile(cut).outcome.reason);
+    EXPECT_EQ(LowerTree()->model()->rowCount(), 0);
+    EXPECT_FALSE(m_window->IsCommandEnabled(COPY_DETAIL_COMMAND));
 
     // A file with no IPv4 datagram opens as an empty list and says so, naming a link type
     // that is not read.
@@ -564,6 +589,11 @@ TEST_F(MainWindowTest, FindsForwardBackWrappingAndSaysNotFoundInItsDialog)
     QTest::mouseClick(find.ControlAs<QPushButton>(IDC_FIND_NEXT), Qt::LeftButton);
     EXPECT_EQ(current(), 2);
     EXPECT_EQ(find.ControlAs<QLabel>(IDC_FIND_STATUS)->text(), "Not found");
+    // A screen reader reads the result itself, not only what the line is for.
+    QAccessibleInterface* status = QAccessible::queryAccessibleInterface(find.Control(IDC_FIND_STATUS));
+    ASSERT_NE(status, nullptr);
+    EXPECT_EQ(status->text(QAccessible::Name), "Not found");
+    EXPECT_EQ(status->text(QAccessible::Description), "Search result");
     EXPECT_TRUE(boxes.Boxes().empty());
     // A change of the text or of an option is a new search: the old result goes.
     QTest::keyClick(find.ControlAs<QLineEdit>(IDC_FIND_TEXT), Qt::Key_X);

@@ -172,10 +172,14 @@ bool IpAddressControl::HandleKey(int index, const QKeyEvent& key)
     const bool plain = (key.modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
     const bool caretOnly = plain && !field->hasSelectedText();
     const int last = FIELD_COUNT - 1;
+    // A dot typed after a full field has moved on by itself belongs to that field: the
+    // field it moved to is still untouched (wholly selected), so the dot is dropped there.
+    const bool justAdvanced = m_advancedInto == index && field->selectedText() == field->text();
+    m_advancedInto = -1;
     switch (key.key()) {
     case Qt::Key_Period:
     case Qt::Key_Space:
-        if (!field->text().isEmpty() && index < last) MoveTo(index, index + 1, Caret::SELECT_ALL);
+        if (!justAdvanced && !field->text().isEmpty() && index < last) MoveTo(index, index + 1, Caret::SELECT_ALL);
         return true;  // never typed into a field
     case Qt::Key_Backspace:
         if (!field->text().isEmpty() || index == 0) return false;
@@ -215,7 +219,10 @@ void IpAddressControl::OnEdited(int index)
     if (field->text().size() == OCTET_DIGITS) {
         const bool atEnd = field->cursorPosition() == OCTET_DIGITS;
         if (field->text().toUInt() > MAX_OCTET) field->setText(QString::number(MAX_OCTET));
-        if (atEnd && index < FIELD_COUNT - 1) MoveTo(index, index + 1, Caret::SELECT_ALL);
+        if (atEnd && index < FIELD_COUNT - 1) {
+            MoveTo(index, index + 1, Caret::SELECT_ALL);
+            m_advancedInto = index + 1;
+        }
     }
     emit AddressChanged();
 }

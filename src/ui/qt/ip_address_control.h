@@ -2,10 +2,12 @@
 // line edit. Qt has no such widget.
 //
 // Typing accepts digits only. '.' or space moves to the next field when the current one
-// holds something; a third digit moves on by itself (except in the last field); Backspace
-// in an empty field, Left at the start and Right at the end cross to the neighbouring
-// field; Home and End go to the first and last field. A field is tidied when it is left:
-// values above 255 become 255 (already when the third digit is typed), leading zeros go.
+// holds something; a third digit moves on by itself (except in the last field), and a '.'
+// or space typed right after that is dropped, so a dotted address typed over a filled
+// control lands octet by octet. Backspace in an empty field, Left at the start and Right
+// at the end cross to the neighbouring field; Home and End go to the first and last field.
+// A field is tidied when it is left: values above 255 become 255 (already when the third
+// digit is typed), leading zeros go.
 // Reading never fails: a blank field reads 0 and an untidied one reads its clamped value.
 //
 // The control is one tab stop entered at the first field, which is also its focus proxy.
@@ -65,6 +67,7 @@ private:
 
     std::array<QLineEdit*, FIELD_COUNT> m_fields{};
     std::array<QLabel*, FIELD_COUNT - 1> m_dots{};
+    int m_advancedInto = -1;  // the field a third digit just moved to, until the next key
 };
 
 }  // namespace kestrine

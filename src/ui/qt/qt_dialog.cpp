@@ -28,6 +28,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScopedValueRollback>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QSignalBlocker>
 #include <QSlider>
@@ -54,6 +55,8 @@ namespace {
 QString Latin1(std::string_view text) { return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())); }
 
 std::string FromLatin1(const QString& text) { return text.toLatin1().toStdString(); }
+
+QString Utf8(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 QString PlainText(const char* text)
 {
@@ -349,9 +352,16 @@ QtDialog::QtDialog(const DialogTemplate& t, DialogHandler& handler, QtDialog* ow
             control->setObjectName(QString::number(c.id));
             m_controls[c.id] = control;
         }
-        control->setAccessibleName(c.text && *c.text && c.kind != ControlKind::DropDown
-                                       ? PlainText(c.text)
-                                       : QString::fromLatin1(c.role ? c.role : ""));
+        const bool statusLine = qobject_cast<QLabel*>(control) && c.kind != ControlKind::Icon && !(c.text && *c.text);
+        if (statusLine) {
+            // A label the program writes into (a search result): a screen reader reads its
+            // text as its name, and the role describes it.
+            control->setAccessibleDescription(QString::fromLatin1(c.role ? c.role : ""));
+        } else {
+            control->setAccessibleName(c.text && *c.text && c.kind != ControlKind::DropDown
+                                           ? PlainText(c.text)
+                                           : QString::fromLatin1(c.role ? c.role : ""));
+        }
         if (auto* address = qobject_cast<IpAddressControl*>(control)) address->SetAccessibleBaseName(control->accessibleName());
         if (c.style & STYLE_DISABLED) control->setEnabled(false);
         Connect(control, c);
@@ -410,6 +420,7 @@ void QtDialog::Connect(QWidget* control, const ControlTemplate& c)
             // the widest line the summary format gives once there are lines.
             view->header()->setSectionResizeMode(QHeaderView::Fixed);
             view->viewport()->installEventFilter(new EventHook(view, QEvent::Resize, [this, id] { SizeListColumn(id); }));
+            QObject::connect(view->verticalScrollBar(), &QScrollBar::valueChanged, m_window, [this, id] { SizeListColumn(id); });
         } else {
             auto* model = new DetailTreeModel(view);
             view->setModel(model);
@@ -749,11 +760,23 @@ std::string QtDialog::SelectedItemText(int id) const
 
 void QtDialog::SizeListColumn(int id)
 {
+    // The one column spans the view, or the widest of the lines in view when one is wider:
+    // only those are measured, however many lines the list holds.
     auto* view = ControlAs<QTreeView>(id);
-    const int lines = view->fontMetrics().horizontalAdvance(QString(SUMMARY_LINE_MAX_LENGTH, QLatin1Char('W'))) +
-                      view->indentation() + 2 * view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 4;
+    PacketListModel* model = m_lists.at(id);
     const int shown = view->viewport()->width();
-    view->header()->resizeSection(0, m_lists.at(id)->rowCount() == 0 ? shown : qMax(shown, lines));
+    int widest = 0;
+    if (model->rowCount() > 0) {
+        const QModelIndex top = view->indexAt(QPoint(0, 0));
+        const int first = top.isValid() ? top.row() : 0;
+        const int rowHeight = qMax(view->sizeHintForRow(first), 1);
+        const int last = qMin(model->rowCount() - 1, first + view->viewport()->height() / rowHeight + 1);
+        const QFontMetrics metrics = view->fontMetrics();
+        for (int row = first; row <= last; ++row)
+            widest = qMax(widest, metrics.horizontalAdvance(model->index(row).data().toString()));
+        widest += view->indentation() + 2 * view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 4;
+    }
+    if (view->header()->sectionSize(0) != qMax(shown, widest)) view->header()->resizeSection(0, qMax(shown, widest));
 }
 
 void QtDialog::ClearList(int id)
@@ -767,10 +790,9 @@ PacketLines& QtDialog::ListLines(int id) { return m_lists.at(id)->Lines(); }
 bool QtDialog::CommitList(int id, bool scrollToLast)
 {
     PacketListModel* model = m_lists.at(id);
-    const bool wasEmpty = model->rowCount() == 0;
     if (!model->Commit()) return false;
-    if (wasEmpty) SizeListColumn(id);
     if (scrollToLast) ControlAs<QTreeView>(id)->scrollTo(model->index(model->rowCount() - 1));
+    SizeListColumn(id);  // new lines in view may be wider
     return true;
 }
 
@@ -806,10 +828,13 @@ std::unique_ptr<Dialog> QtWindowSystem::NewDialog(const DialogTemplate& dialogTe
 int QtWindowSystem::RunMessageBox(Dialog* owner, std::string_view text, std::string_view caption, MessageIcon icon,
                                MessageButtons buttons)
 {
-    QMessageBox box(icon == MessageIcon::Stop ? QMessageBox::Critical : QMessageBox::NoIcon, Latin1(caption),
-                    Latin1(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")),
-                    buttons == MessageButtons::OkCancel ? QMessageBox::Ok | QMessageBox::Cancel : QMessageBox::Ok,
-                    owner ? AsQt(owner)->Widget() : nullptr);
+    // Message texts are UTF-8 (they name files). A box over a window not yet shown (at
+    // start-up) stands alone, centred on the screen.
+    QWidget* over = owner ? AsQt(owner)->Widget() : nullptr;
+    if (over && !over->isVisible()) over = nullptr;
+    QMessageBox box(icon == MessageIcon::Stop ? QMessageBox::Critical : QMessageBox::NoIcon, Utf8(caption),
+                    Utf8(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")),
+                    buttons == MessageButtons::OkCancel ? QMessageBox::Ok | QMessageBox::Cancel : QMessageBox::Ok, over);
     box.setDefaultButton(QMessageBox::Ok);
     box.setEscapeButton(buttons == MessageButtons::OkCancel ? QMessageBox::Cancel : QMessageBox::Ok);
     return box.exec() == QMessageBox::Ok ? MESSAGE_OK : MESSAGE_CANCEL;
@@ -857,7 +882,7 @@ PixelRect QtWindowSystem::WorkArea() const
 std::string QtWindowSystem::ApplicationTitle() const
 {
     const QString path = QCoreApplication::applicationFilePath();
-    return path.isEmpty() ? std::string("kestrine") : FromLatin1(QFileInfo(path).completeBaseName());
+    return path.isEmpty() ? std::string("kestrine") : QFileInfo(path).completeBaseName().toStdString();
 }
 
 std::string QtWindowSystem::LicenceDocument() const

@@ -2,6 +2,7 @@
 #include "ui/qt/tree_views.h"
 
 #include <QHeaderView>
+#include <QMouseEvent>
 #include <QPainter>
 
 #include "decode/section_states.h"
@@ -57,7 +58,36 @@ void LinedTreeView::drawRow(QPainter* painter, const QStyleOptionViewItem& optio
 {
     if (m_fullRow && selectionModel()->isSelected(index))
         painter->fillRect(QRect(0, option.rect.top(), viewport()->width(), option.rect.height()), palette().highlight());
-    QTreeView::drawRow(painter, option, index);
+    if (index != m_hot) {
+        QTreeView::drawRow(painter, option, index);
+        return;
+    }
+    QStyleOptionViewItem hot = option;
+    hot.font.setUnderline(true);
+    if (!selectionModel()->isSelected(index)) hot.palette.setColor(QPalette::Text, palette().color(QPalette::Link));
+    QTreeView::drawRow(painter, hot, index);
+}
+
+void LinedTreeView::mouseMoveEvent(QMouseEvent* event)
+{
+    SetHotItem(indexAt(event->position().toPoint()));
+    QTreeView::mouseMoveEvent(event);
+}
+
+bool LinedTreeView::viewportEvent(QEvent* event)
+{
+    if (event->type() == QEvent::Leave) SetHotItem(QModelIndex());  // the pointer left the items
+    return QTreeView::viewportEvent(event);
+}
+
+void LinedTreeView::SetHotItem(const QModelIndex& index)
+{
+    if (index == m_hot) return;
+    const QModelIndex old = m_hot;
+    m_hot = index;
+    // Only the two rows change.
+    if (old.isValid()) viewport()->update(QRect(0, visualRect(old).top(), viewport()->width(), visualRect(old).height()));
+    if (index.isValid()) viewport()->update(QRect(0, visualRect(index).top(), viewport()->width(), visualRect(index).height()));
 }
 
 void ConfigureTreeView(QTreeView* view, bool expandsOnDoubleClick)

@@ -23,12 +23,20 @@ public:
     // The selection highlight spans the whole row, indentation included.
     void SetFullRowSelect(bool on) { m_fullRow = on; }
 
+    // The item under the pointer (track-select); invalid when none.
+    QModelIndex HotItem() const { return m_hot; }
+
 protected:
     void drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const override;
     void drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
 
 private:
+    void SetHotItem(const QModelIndex& index);
+
     bool m_fullRow = false;
+    QPersistentModelIndex m_hot;  // drawn underlined in the link colour, as track-select does
 };
 
 // Sets up a tree: expand buttons, lines at the root, track-select, and whether a double

@@ -9,6 +9,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "common/utf16_win.h"
@@ -167,6 +168,17 @@ std::wstring WideFromUtf8(std::string_view text)
 }
 
 std::string Utf8FromWide(std::wstring_view text) { return Utf8FromUtf16(text); }
+
+std::wstring WideFromMessage(std::string_view text)
+{
+    // Bytes that are not UTF-8 become U+FFFD: the rest of the message still shows.
+    if (text.empty() || text.size() > INT_MAX) return {};
+    const int length = static_cast<int>(text.size());
+    const int units = MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0);
+    std::wstring wide(static_cast<size_t>(std::max(units, 0)), L'\0');
+    if (units > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), length, wide.data(), units);
+    return wide;
+}
 
 std::vector<WORD> BuildDialogTemplate(const DialogTemplate& t)
 {
@@ -962,10 +974,13 @@ std::unique_ptr<Dialog> Win32WindowSystem::NewDialog(const DialogTemplate& dialo
 int Win32WindowSystem::RunMessageBox(Dialog* owner, std::string_view text, std::string_view caption, MessageIcon icon,
                                   MessageButtons buttons)
 {
+    // A box over a window not yet shown (start-up) has no window to stand over: it is
+    // centred on the screen, modal to the whole program.
+    HWND over = owner ? AsWin32(owner)->Handle() : nullptr;
+    if (over && !IsWindowVisible(over)) over = nullptr;
     const UINT style = (buttons == MessageButtons::OkCancel ? MB_OKCANCEL : MB_OK) |
-                       (icon == MessageIcon::Stop ? MB_ICONSTOP : 0) | (owner ? 0 : MB_TASKMODAL);
-    const int chosen = MessageBoxW(owner ? AsWin32(owner)->Handle() : nullptr, WideFromLatin1(text).c_str(),
-                                   WideFromLatin1(caption).c_str(), style);
+                       (icon == MessageIcon::Stop ? MB_ICONSTOP : 0) | (over ? 0 : MB_TASKMODAL);
+    const int chosen = MessageBoxW(over, WideFromMessage(text).c_str(), WideFromMessage(caption).c_str(), style);
     return chosen == IDOK ? MESSAGE_OK : MESSAGE_CANCEL;
 }
 
@@ -1050,7 +1065,7 @@ std::string Win32WindowSystem::ApplicationTitle() const
     std::wstring_view name(path, n);
     name.remove_prefix(std::min(name.find_last_of(L"\\/") + 1, name.size()));
     if (const size_t dot = name.rfind(L'.'); dot != std::wstring_view::npos) name = name.substr(0, dot);
-    return name.empty() ? std::string("kestrine") : Latin1FromWide(name);
+    return name.empty() ? std::string("kestrine") : Utf8FromWide(name);
 }
 
 void Win32WindowSystem::InitialiseRichEdit()

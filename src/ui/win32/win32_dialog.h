@@ -139,10 +139,12 @@ Win32Dialog* AsWin32(Dialog* dialog);
 // The in-memory DLGTEMPLATEEX of a template, DWORD aligned (exposed for the tests).
 std::vector<WORD> BuildDialogTemplate(const DialogTemplate& dialogTemplate);
 
-// Text conversions: control texts are Latin-1, file names UTF-8.
+// Text conversions: control texts are Latin-1, file names and message boxes UTF-8.
 std::wstring WideFromLatin1(std::string_view text);
 std::string Latin1FromWide(std::wstring_view text);
 std::wstring WideFromUtf8(std::string_view text);
 std::string Utf8FromWide(std::wstring_view text);
+// A message box's text or caption.
+std::wstring WideFromMessage(std::string_view text);
 
 }  // namespace kestrine

@@ -138,6 +138,23 @@ TEST_F(IpAddressTyping, DottedAddressAfterAutoAdvance)
     EXPECT_EQ(m_control->Address(), 0xC0A80114u);
 }
 
+TEST_F(IpAddressTyping, DottedAddressOverAFilledControl)
+{
+    // The field a full one moves on to still holds its octet: the dot typed next must not
+    // move on again.
+    const struct {
+        const char* typed;
+        uint32_t address;
+    } CASES[] = {{"127.0.0.2", 0x7F000002u}, {"192.168.1.77", 0xC0A8014Du}, {"10.200.30.4", 0x0AC81E04u}};
+    for (const auto& c : CASES) {
+        SCOPED_TRACE(c.typed);
+        m_control->SetAddress(0xC6120001u);  // 198.18.0.1
+        Enter();  // the first field selected, as tabbing in gives it
+        Type(c.typed);
+        EXPECT_EQ(m_control->Address(), c.address);
+    }
+}
+
 TEST_F(IpAddressTyping, DotOrSpaceMovesOnAndSelectsTheNextField)
 {
     m_control->SetAddress(0x01020304u);
