@@ -24,23 +24,15 @@
 #include "capture_file/capture_file.h"
 #include "capture_file/save_packets.h"
 #include "decode/packet_detail.h"
+#include "bench/bench_process.h"
 #include "ui/main_window.h"
 #include "ui/qt/qt_dialog.h"
 
 using namespace kestrine;
+using kestrine::bench::Now;
+using kestrine::bench::ResidentKilobytes;
 
 namespace {
-
-double Now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
-
-long ResidentKilobytes()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-    return 0;
-}
 
 // n UDP datagrams of 60 to 123 bytes with text payloads.
 void WriteFile(const std::string& path, int n)

@@ -21,17 +21,15 @@
 #include <vector>
 
 #include "capture_file/save_packets.h"
+#include "bench/bench_process.h"
 #include "ui/main_window.h"
 #include "ui/qt/qt_dialog.h"
 
 using namespace kestrine;
+using kestrine::bench::Now;
+using kestrine::bench::ResidentKilobytes;
 
 namespace {
-
-double Now()
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
 
 double CpuSeconds(int who)
 {
@@ -39,15 +37,6 @@ double CpuSeconds(int who)
     getrusage(who, &usage);
     return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-long ResidentKilobytes()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-    return 0;
 }
 
 // n UDP datagrams of 60 to 123 bytes, 10 µs apart, as the program saves a capture.

@@ -1,5 +1,10 @@
-// The platform-independent part of the file calls: reason texts and the temporary's name.
+// The platform-independent part of the file calls: reason texts, the temporary's name and
+// reading an open stream.
 #include "platform/file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 namespace kestrine {
 
@@ -43,6 +48,24 @@ std::string TemporaryName(const std::string& targetName, size_t random)
     while (kept > 0 && kept < targetName.size() && (static_cast<unsigned char>(targetName[kept]) & 0xC0) == 0x80)
         --kept;
     return prefix + targetName.substr(0, kept) + "-";
+}
+
+// Both platforms open the stream their own way (UTF-16 names on Windows); reading is the C library's.
+size_t InputFile::Read(uint8_t* into, size_t most, std::string* error)
+{
+    FILE* file = static_cast<FILE*>(m_stream);
+    if (!file) return 0;
+    errno = 0;
+    const size_t got = std::fread(into, 1, most, file);
+    if (got == 0 && std::ferror(file)) *error = std::strerror(errno != 0 ? errno : EIO);
+    return got;
+}
+
+void InputFile::Close()
+{
+    if (m_stream && !m_standardInput) std::fclose(static_cast<FILE*>(m_stream));
+    m_stream = nullptr;
+    m_standardInput = false;
 }
 
 }  // namespace kestrine

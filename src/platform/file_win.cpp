@@ -352,21 +352,4 @@ bool InputFile::Open(const std::string& path, std::string* reason)
     return true;
 }
 
-size_t InputFile::Read(uint8_t* into, size_t most, std::string* error)
-{
-    FILE* file = static_cast<FILE*>(m_stream);
-    if (!file) return 0;
-    errno = 0;
-    const size_t got = std::fread(into, 1, most, file);
-    if (got == 0 && std::ferror(file)) *error = std::strerror(errno != 0 ? errno : EIO);
-    return got;
-}
-
-void InputFile::Close()
-{
-    if (m_stream && !m_standardInput) std::fclose(static_cast<FILE*>(m_stream));
-    m_stream = nullptr;
-    m_standardInput = false;
-}
-
 }  // namespace kestrine
