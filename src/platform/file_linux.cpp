@@ -49,11 +49,12 @@ constexpr size_t MOST_GUARDED = 64;
 GuardedRange g_guarded[MOST_GUARDED];
 struct sigaction g_previousBus;
 std::once_flag g_busHandlerInstalled;
+uintptr_t g_pageSize = 4096;  // read before the handler is installed: sysconf is not async-signal-safe
 
 void OnBusError(int signal, siginfo_t* info, void* context)
 {
     const auto at = reinterpret_cast<uintptr_t>(info->si_addr);
-    const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    const uintptr_t page = g_pageSize;
     for (GuardedRange& range : g_guarded) {
         const uintptr_t begin = range.begin.load(std::memory_order_acquire);
         const uintptr_t end = range.end.load(std::memory_order_acquire);
@@ -81,6 +82,7 @@ void OnBusError(int signal, siginfo_t* info, void* context)
 void InstallBusHandler()
 {
     std::call_once(g_busHandlerInstalled, [] {
+        g_pageSize = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
         struct sigaction action {};
         action.sa_sigaction = OnBusError;
         action.sa_flags = SA_SIGINFO | SA_NODEFER;
