@@ -21,6 +21,11 @@ inline constexpr int INFORMATION_CAPACITY = 64;
 // size their column from it.
 inline constexpr int SUMMARY_LINE_MAX_LENGTH = 5 + 1 + 13 + 2 + 5 + 2 + 5 + 2 + 16 + 1 + 16 + 2 + (INFORMATION_CAPACITY - 1);
 
+// The widest line a capture commonly gives: a TCP segment of five-digit size with all six
+// flags. Windows open wide enough to show it whole, measured in the font they use.
+inline constexpr char SUMMARY_LINE_WIDEST_COMMON[] =
+    "99999  86399.999999  65535  TCP    255.255.255.255  255.255.255.255   < URG ACK PSH RST SYN FIN >";
+
 // The Information column for protocol p, from the transport header at the cursor. A
 // transport field that was not captured gives "".
 void InformationText(uint8_t protocol, const PacketCursor& transport, char (&out)[INFORMATION_CAPACITY]);

@@ -277,6 +277,48 @@ void Win32Dialog::FinishCreation(const DialogTemplate& t)
         default: break;
         }
     }
+    WidenForWidestLine(t);
+}
+
+void Win32Dialog::WidenForWidestLine(const DialogTemplate& t)
+{
+    // The template's width in dialog units holds too few characters of the list's font: a
+    // window with a packet list opens wider by what its list or trees lack for the widest
+    // common line (a tree shows it as its root line, one indent in), with the label's
+    // margins and a vertical scroll bar. The logic lays the controls out from the window's
+    // width, so they follow; the minimum size is unchanged.
+    if (std::none_of(t.controls.begin(), t.controls.end(),
+                     [](const ControlTemplate& c) { return c.kind == ControlKind::PacketList; }))
+        return;
+    const std::wstring line = WideFromLatin1(SUMMARY_LINE_WIDEST_COMMON);
+    int lacking = 0;
+    for (const ControlTemplate& c : t.controls) {
+        if (c.kind != ControlKind::PacketList && c.kind != ControlKind::TreeView) continue;
+        HWND control = Control(c.id);
+        if (!control) continue;
+        HDC dc = GetDC(control);
+        const HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));
+        SIZE extent{};
+        GetTextExtentPoint32W(dc, line.c_str(), static_cast<int>(line.size()), &extent);
+        SelectObject(dc, old);
+        ReleaseDC(control, dc);
+        RECT outer, client;
+        GetWindowRect(control, &outer);
+        GetClientRect(control, &client);
+        const int border = (outer.right - outer.left) - client.right;
+        const int lead = c.kind == ControlKind::TreeView ? static_cast<int>(TreeView_GetIndent(control)) : 0;
+        const int needed = lead + extent.cx + LIST_TEXT_MARGINS + GetSystemMetrics(SM_CXVSCROLL) + border;
+        lacking = std::max<int>(lacking, needed - (outer.right - outer.left));
+    }
+    if (lacking <= 0) return;
+    RECT frame;
+    GetWindowRect(m_hwnd, &frame);
+    // Centred as before, and no wider than the work area of its monitor.
+    MONITORINFO monitor{sizeof monitor, {}, {}, 0};
+    GetMonitorInfoW(MonitorFromWindow(m_hwnd, MONITOR_DEFAULTTONEAREST), &monitor);
+    const int width = std::min<int>(frame.right - frame.left + lacking, monitor.rcWork.right - monitor.rcWork.left);
+    const int left = std::max<int>(monitor.rcWork.left, frame.left - (width - (frame.right - frame.left)) / 2);
+    SetWindowPos(m_hwnd, nullptr, left, frame.top, width, frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void Win32Dialog::EnsureFixedPitchFont()

@@ -97,6 +97,7 @@ private:
     void FinishCreation(const DialogTemplate& dialogTemplate);
     void EnsureFixedPitchFont();
     void SizeListColumn(int id);
+    void WidenForWidestLine(const DialogTemplate& dialogTemplate);
     bool Live() const { return m_live && !m_quiet; }
 
     HWND m_hwnd = nullptr;

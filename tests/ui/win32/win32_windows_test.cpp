@@ -445,14 +445,24 @@ std::wstring Clipboard()
     return text;
 }
 
-// A capture file of n UDP datagrams whose payloads say "payload N".
-std::string WriteCaptureFile(int n)
+// A capture file of the datagrams, in the temporary folder.
+std::string WriteCaptureFile(const std::vector<std::vector<uint8_t>>& datagrams)
 {
     wchar_t folder[MAX_PATH];
     GetTempPathW(MAX_PATH, folder);
     const std::string path = Utf8FromWide(folder) + "kestrine-windows-test.pcap";
-    std::vector<std::vector<uint8_t>> datagrams;
     std::vector<PacketRecord> records;
+    for (const auto& d : datagrams)
+        records.push_back(PacketRecord{d.data(), static_cast<int32_t>(d.size()), 0.0f, 1700000000000000000});
+    std::string error;
+    EXPECT_TRUE(SavePackets(records.data(), static_cast<int>(records.size()), path, &error)) << error;
+    return path;
+}
+
+// A capture file of n UDP datagrams whose payloads say "payload N".
+std::string WriteCaptureFile(int n)
+{
+    std::vector<std::vector<uint8_t>> datagrams;
     for (int i = 0; i < n; ++i) {
         std::vector<uint8_t> d = script::Datagram(17, ADDRESS_A, ADDRESS_B, 28, 0);
         const std::string payload = "payload " + std::to_string(i);
@@ -460,11 +470,79 @@ std::string WriteCaptureFile(int n)
         d[3] = static_cast<uint8_t>(d.size());
         datagrams.push_back(std::move(d));
     }
-    for (const auto& d : datagrams)
-        records.push_back(PacketRecord{d.data(), static_cast<int32_t>(d.size()), 0.0f, 1700000000000000000});
-    std::string error;
-    EXPECT_TRUE(SavePackets(records.data(), n, path, &error)) << error;
-    return path;
+    return WriteCaptureFile(datagrams);
+}
+
+// The width of text in a control's font.
+int TextExtent(HWND control, const std::string& text)
+{
+    HDC dc = GetDC(control);
+    const HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));
+    const std::wstring wide = WideFromLatin1(text);
+    SIZE extent{};
+    GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &extent);
+    SelectObject(dc, old);
+    ReleaseDC(control, dc);
+    return extent.cx;
+}
+
+TEST_F(Win32Windows, AtItsDefaultSizeTheWindowShowsTheWidestCommonLineAndAWholeDumpLine)
+{
+    Boxes boxes;
+    StartMainWindow();
+    // Enough TCP segments of five-digit size with all six flags for a vertical scroll bar,
+    // their payload in the widest letter.
+    std::vector<std::vector<uint8_t>> datagrams;
+    for (int i = 0; i < 40; ++i) {
+        std::vector<uint8_t> d = script::Datagram(6, 0xFFFFFFFF, 0xFFFFFFFE, 12000, 'W');
+        d[2] = static_cast<uint8_t>(d.size() >> 8);
+        d[3] = static_cast<uint8_t>(d.size());
+        d[6] = d[7] = 0;  // not a fragment
+        d[32] = 0x50;     // a 20-byte TCP header
+        d[33] = 0x3F;     // URG ACK PSH RST SYN FIN
+        datagrams.push_back(std::move(d));
+    }
+    const std::string path = WriteCaptureFile(datagrams);
+    SetOpenFileChooser([&] { return path; });
+    SetFocus(List());
+    Press(List(), 'O', true);
+    SetOpenFileChooser(nullptr);
+    ASSERT_EQ(ListView_GetItemCount(List()), 41);
+    EXPECT_TRUE(boxes.m_seen.empty());
+    m_main->Show();  // laid out as a user first sees it
+
+    RECT frame;
+    GetWindowRect(m_main->Handle(), &frame);
+    EXPECT_GE(frame.right - frame.left, MAIN_MIN_WIDTH);
+    EXPECT_GE(frame.bottom - frame.top, MAIN_MIN_HEIGHT);
+    // The line is the widest common one, and the list's client area (inside its border and
+    // vertical scroll bar) holds it with the label's margins.
+    const std::string widest = ListLine(List(), 40);
+    EXPECT_EQ(widest.size(), std::string_view(SUMMARY_LINE_WIDEST_COMMON).size()) << widest;
+    ASSERT_NE(GetWindowLongW(List(), GWL_STYLE) & WS_VSCROLL, 0);
+    RECT client;
+    GetClientRect(List(), &client);
+    EXPECT_GE(client.right, TextExtent(List(), widest) + 12) << widest;
+
+    // The lower tree shows a whole payload dump line without scrolling sideways.
+    ListView_SetItemState(List(), 40, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    HTREEITEM line = TreeView_GetRoot(Lower());
+    ASSERT_NE(line, nullptr);
+    HTREEITEM data = TreeView_GetChild(Lower(), line);
+    while (data && TreeText(Lower(), data).rfind("Data: ", 0) != 0) data = TreeView_GetNextSibling(Lower(), data);
+    ASSERT_NE(data, nullptr);
+    ASSERT_TRUE(Expanded(Lower(), data));
+    const HTREEITEM dump = TreeView_GetChild(Lower(), data);
+    ASSERT_NE(dump, nullptr);
+    const std::string dumpLine = TreeText(Lower(), dump);
+    EXPECT_EQ(dumpLine.substr(dumpLine.size() - 16), std::string(16, 'W'));
+    TreeView_EnsureVisible(Lower(), dump);
+    EXPECT_EQ(GetWindowLongW(Lower(), GWL_STYLE) & WS_HSCROLL, 0);
+    RECT text;
+    ASSERT_TRUE(TreeView_GetItemRect(Lower(), dump, &text, TRUE));
+    GetClientRect(Lower(), &client);
+    EXPECT_GE(text.left, 0);
+    EXPECT_LE(text.left + TextExtent(Lower(), dumpLine), client.right) << dumpLine;
 }
 
 TEST_F(Win32Windows, OpensFilesCopiesAndFindsByKeyboardAndDrop)
