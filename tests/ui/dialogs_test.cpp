@@ -304,8 +304,7 @@ TEST(DetailWindow, OpensFilledPlacedAndIsFreedWhenClosed)
     QApplication::processEvents();
     EXPECT_EQ(tree->geometry(), QRect(0, 0, 399, 199));
     first.Widget()->resize(10, 10);
-    EXPECT_GE(first.Widget()->frameGeometry().width(), DETAIL_MIN_WIDTH);
-    EXPECT_GE(first.Widget()->frameGeometry().height(), DETAIL_MIN_HEIGHT);
+    EXPECT_EQ(first.Widget()->frameGeometry().size(), QSize(DETAIL_MIN_WIDTH, DETAIL_MIN_HEIGHT));
 
     // Closed by the close box or by Esc: destroyed at once, not merely hidden.
     first.Widget()->close();
