@@ -52,6 +52,7 @@ struct GroupState {
     int halfPoints = RTF_DEFAULT_HALF_POINTS;
     bool centred = false;
     RtfIndents indents;
+    int spaceAfter = 0;
     int fallbackCharacters = 1;
     bool skip = false;
 };
@@ -185,6 +186,7 @@ private:
         } else if (name == "pard") {
             s.centred = false;
             s.indents = RtfIndents{};
+            s.spaceAfter = 0;
         } else if (name == "plain") {
             s.bold = s.italic = s.underline = false;
             s.halfPoints = RTF_DEFAULT_HALF_POINTS;
@@ -206,6 +208,8 @@ private:
         } else if (name == "li" || name == "fi" || name == "ri") {
             const int twips = static_cast<int>(std::clamp<int64_t>(parameter, -RTF_MAX_INDENT_TWIPS, RTF_MAX_INDENT_TWIPS));
             (name == "li" ? s.indents.left : name == "fi" ? s.indents.first : s.indents.right) = twips;
+        } else if (name == "sa") {
+            s.spaceAfter = static_cast<int>(std::clamp<int64_t>(parameter, 0, RTF_MAX_INDENT_TWIPS));
         } else if (name == "tab") {
             Text(u'\t');
         } else if (name == "line") {
@@ -228,6 +232,7 @@ private:
         if (State().skip) return;
         m_paragraph.centred = State().centred;
         m_paragraph.indents = State().indents;
+        m_paragraph.spaceAfter = State().spaceAfter;
         m_paragraphs.push_back(std::move(m_paragraph));
         m_paragraph = RtfParagraph{};
     }
@@ -238,6 +243,7 @@ private:
         if (s.skip) return;
         m_paragraph.centred = s.centred;
         m_paragraph.indents = s.indents;
+        m_paragraph.spaceAfter = s.spaceAfter;
         std::vector<RtfRun>& runs = m_paragraph.runs;
         if (runs.empty() || runs.back().bold != s.bold || runs.back().italic != s.italic ||
             runs.back().underline != s.underline || runs.back().halfPoints != s.halfPoints) {

@@ -2,14 +2,15 @@
 // for the About box's text area. Free of the UI toolkit, so it can be fuzzed on its own.
 //
 // Understood: groups, \par, \pard, \plain, \b, \i, \ul, \ulnone, \fs, \qc, \ql (\qr and \qj
-// read as not centred), the paragraph indents \li, \fi and \ri (twips), \tab (a '\t'), \line (U+2028, the line separator, which a Qt text
-// block shows as a break within the paragraph), \'hh (code page 1252), \uN (with \ucN
+// read as not centred), the paragraph indents \li, \fi and \ri and the space after \sa
+// (twips), \tab (a '\t'), \line (U+2028, the line separator, which a Qt text block shows
+// as a break within the paragraph), \'hh (code page 1252), \uN (with \ucN
 // fallback skipping), escaped \\ \{ \}, \~ (U+00A0), \_ (U+2011), \- (dropped), \binN (N raw
 // bytes skipped) and the destinations that hold no text (\fonttbl, \colortbl, \stylesheet,
 // \info, \pict, headers, footers, \*...), which are skipped. Unknown control words are
 // ignored, with their parameter and one delimiting space. Source CR/LF are ignored.
 //
-// A paragraph takes the alignment and indents in effect at its \par (for the last one, at its last
+// A paragraph takes the alignment, indents and space after in effect at its \par (for the last one, at its last
 // text); the paragraph still open at the end is kept only when it has text. Adjacent text
 // of one format is one run, and no run is empty.
 //
@@ -49,6 +50,7 @@ struct RtfIndents {
 struct RtfParagraph {
     bool centred = false;
     RtfIndents indents;
+    int spaceAfter = 0;  // \sa: space below the paragraph in twips, 0..RTF_MAX_INDENT_TWIPS
     std::vector<RtfRun> runs;
 };
 

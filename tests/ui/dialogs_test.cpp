@@ -7,6 +7,9 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QAbstractTextDocumentLayout>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextEdit>
@@ -124,6 +127,19 @@ TEST(AboutBox, ShowsTheLicenceAndClosesWithTheCancelResult)
     EXPECT_FALSE(shown.contains("fonttbl"));
     EXPECT_FALSE(text->isReadOnly());  // the user may type; it is dropped with the box
     EXPECT_EQ(about.m_text.rfind("{\\rtf1", 0), 0u);
+
+    // A clause hangs: its text after the tab starts where its wrapped lines start, and the
+    // space after each paragraph is kept.
+    QTextBlock clause = text->document()->begin();
+    while (clause.isValid() && !clause.text().startsWith("(b)\t")) clause = clause.next();
+    ASSERT_TRUE(clause.isValid());
+    box.Widget()->show();
+    QApplication::processEvents();  // the edit lays its document out at its width
+    const QTextLayout* layout = clause.layout();
+    ASSERT_GE(layout->lineCount(), 2);
+    EXPECT_LT(layout->lineAt(0).x(), layout->lineAt(1).x());
+    EXPECT_NEAR(layout->lineAt(0).cursorToX(clause.text().indexOf('\t') + 1), layout->lineAt(1).x(), 0.5);
+    EXPECT_DOUBLE_EQ(clause.blockFormat().bottomMargin(), 120 * text->logicalDpiX() / 1440.0);  // \sa120
 
     int icons = 0;
     for (QLabel* label : box.Widget()->findChildren<QLabel*>())
@@ -304,8 +320,7 @@ TEST(DetailWindow, OpensFilledPlacedAndIsFreedWhenClosed)
     QApplication::processEvents();
     EXPECT_EQ(tree->geometry(), QRect(0, 0, 399, 199));
     first.Widget()->resize(10, 10);
-    EXPECT_GE(first.Widget()->frameGeometry().width(), DETAIL_MIN_WIDTH);
-    EXPECT_GE(first.Widget()->frameGeometry().height(), DETAIL_MIN_HEIGHT);
+    EXPECT_EQ(first.Widget()->frameGeometry().size(), QSize(DETAIL_MIN_WIDTH, DETAIL_MIN_HEIGHT));
 
     // Closed by the close box or by Esc: destroyed at once, not merely hidden.
     first.Widget()->close();

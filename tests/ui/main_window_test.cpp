@@ -183,10 +183,9 @@ TEST_F(MainWindowTest, StartsWithTheControlsOfItsTemplate)
     EXPECT_EQ(Enabled(IDC_BEGIN_CAPTURE), g_session->m_ready);
     EXPECT_FALSE(Enabled(IDC_ABORT_CAPTURE));
 
-    // The window cannot be made smaller than its minimum.
+    // The window cannot be made smaller than its minimum, frame included, and down to it.
     Widget()->resize(100, 100);
-    EXPECT_GE(Widget()->frameGeometry().width(), MAIN_MIN_WIDTH);
-    EXPECT_GE(Widget()->frameGeometry().height(), MAIN_MIN_HEIGHT);
+    EXPECT_EQ(Widget()->frameGeometry().size(), QSize(MAIN_MIN_WIDTH, MAIN_MIN_HEIGHT));
 }
 
 TEST_F(MainWindowTest, ATickListsEveryPendingPacketAndTheTreesFollowTheSelection)

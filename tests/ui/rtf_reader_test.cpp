@@ -176,7 +176,7 @@ TEST(RtfFormatting, ParagraphsTakeTheAlignmentAtTheirEnd)
     EXPECT_FALSE(paragraphs[6].runs[1].bold);
 }
 
-TEST(RtfFormatting, IndentsHoldForTheWholeParagraphUntilPard)
+TEST(RtfFormatting, IndentsAndSpacingHoldForTheWholeParagraphUntilPard)
 {
     const std::vector<RtfParagraph> paragraphs = ReadRtf(
         "{\\rtf1\\li720\\fi-360\\ri240 (a)\\tab clause\\par next\\par{\\li100 inner\\par}\\pard plain\\par\\li99999999 far\\par"
@@ -188,6 +188,12 @@ TEST(RtfFormatting, IndentsHoldForTheWholeParagraphUntilPard)
     EXPECT_EQ(paragraphs[3].indents, RtfIndents{});                  // reset by \pard
     EXPECT_EQ(paragraphs[4].indents.left, RTF_MAX_INDENT_TWIPS);
     EXPECT_EQ(paragraphs[5].indents, (RtfIndents{-RTF_MAX_INDENT_TWIPS, 0, 0}));
+
+    // The space after a paragraph: carried on, restored by the group, reset by \pard, clamped.
+    std::vector<int> spaces;
+    for (const RtfParagraph& p : ReadRtf("{\\rtf1\\sa120 a\\par b\\par{\\sa-5 c\\par}d\\par\\pard e\\par\\sa99999999 f}"))
+        spaces.push_back(p.spaceAfter);
+    EXPECT_EQ(spaces, (std::vector<int>{120, 120, 0, 120, 0, RTF_MAX_INDENT_TWIPS}));
 
     // The licence's clauses hang: their wrapped lines keep the indent.
     bool hanging = false;

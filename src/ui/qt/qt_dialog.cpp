@@ -22,6 +22,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMoveEvent>
+#include <QWindow>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
@@ -243,6 +245,7 @@ public:
 
     QtDialog* m_owner;  // null once the QtDialog let go of the window
     bool m_ending = false;
+    QPointer<QWindow> m_watched;  // the native window whose exposure is watched
 
     void accept() override
     {
@@ -288,7 +291,15 @@ protected:
     void resizeEvent(QResizeEvent* event) override
     {
         QDialog::resizeEvent(event);
+        if (m_owner) m_owner->ApplyMinimumFrameSize();
         NotifySize();
+    }
+    // The window manager draws its frame after the window is shown and reports it with a
+    // move or a resize: only then is the frame, and with it the client minimum, known.
+    void moveEvent(QMoveEvent* event) override
+    {
+        QDialog::moveEvent(event);
+        if (m_owner) m_owner->ApplyMinimumFrameSize();
     }
     void changeEvent(QEvent* event) override
     {
@@ -298,7 +309,18 @@ protected:
     void showEvent(QShowEvent* event) override
     {
         QDialog::showEvent(event);
+        // The window manager may frame the window without moving it (static gravity): the
+        // exposure after mapping is then the first news that the frame is there.
+        if (QWindow* handle = windowHandle(); handle && handle != m_watched) {
+            handle->installEventFilter(this);
+            m_watched = handle;
+        }
         if (m_owner) m_owner->ApplyMinimumFrameSize();
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == m_watched && event->type() == QEvent::Expose && m_owner) m_owner->ApplyMinimumFrameSize();
+        return QDialog::eventFilter(watched, event);
     }
     void dragEnterEvent(QDragEnterEvent* event) override
     {
@@ -504,9 +526,16 @@ void QtDialog::ApplyMinimumFrameSize()
 {
     if (m_minimumFrame.isEmpty()) return;
     // The minimum counts the frame; the frame is known once the window manager framed it.
-    const QSize frame = m_window->frameGeometry().size() - m_window->geometry().size();
-    m_window->setMinimumSize(qMax(m_minimumFrame.width() - frame.width(), 1),
-                             qMax(m_minimumFrame.height() - frame.height(), 1));
+    // The native window's margins are what the window manager reports; the widget's own
+    // frame geometry is refreshed only when the window moves.
+    QSize frame(0, 0);
+    if (const QWindow* handle = m_window->windowHandle()) {
+        const QMargins margins = handle->frameMargins();
+        frame = QSize(margins.left() + margins.right(), margins.top() + margins.bottom());
+    }
+    const QSize client(qMax(m_minimumFrame.width() - frame.width(), 1),
+                       qMax(m_minimumFrame.height() - frame.height(), 1));
+    if (m_window->minimumSize() != client) m_window->setMinimumSize(client);
 }
 
 void QtDialog::AppendSystemMenu(int command, const char* text)

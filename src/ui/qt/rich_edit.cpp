@@ -30,13 +30,16 @@ void FillDocument(QTextDocument* document, const std::vector<RtfParagraph>& para
         QTextBlockFormat block;
         block.setAlignment(paragraph.centred ? Qt::AlignHCenter : Qt::AlignLeft);
         // Left and right indents hold for every line; the first line moves by its own
-        // indent (a hanging one when negative), and a tab there reaches the left indent
-        // (tab positions count from the left indent).
+        // indent (a hanging one when negative), and a tab there reaches the left indent,
+        // where the wrapped lines start. Tab positions count from the start of the line,
+        // which for the first line is the hanging indent's width left of the left indent.
         const double left = paragraph.indents.left * pixelsPerTwip;
+        const double firstLine = paragraph.indents.first * pixelsPerTwip;
         block.setLeftMargin(left);
         block.setRightMargin(paragraph.indents.right * pixelsPerTwip);
-        block.setTextIndent(paragraph.indents.first * pixelsPerTwip);
-        if (paragraph.indents.first < 0 && left > 0) block.setTabPositions({QTextOption::Tab(0, QTextOption::LeftTab)});
+        block.setTextIndent(firstLine);
+        if (paragraph.indents.first < 0 && left > 0) block.setTabPositions({QTextOption::Tab(-firstLine, QTextOption::LeftTab)});
+        block.setBottomMargin(paragraph.spaceAfter * pixelsPerTwip);
         if (first) {
             cursor.setBlockFormat(block);  // the empty document's one block
             first = false;
