@@ -25,6 +25,7 @@
 #include "capture_file/save_packets.h"
 #include "decode/packet_detail.h"
 #include "bench/bench_process.h"
+#include "bench/sample_capture.h"
 #include "ui/main_window.h"
 #include "ui/qt/qt_dialog.h"
 
@@ -33,34 +34,6 @@ using kestrine::bench::Now;
 using kestrine::bench::ResidentKilobytes;
 
 namespace {
-
-// n UDP datagrams of 60 to 123 bytes with text payloads.
-void WriteFile(const std::string& path, int n)
-{
-    std::vector<uint8_t> bytes;
-    std::vector<size_t> offsets;
-    bytes.reserve(static_cast<size_t>(n) * 92);
-    for (int i = 0; i < n; ++i) {
-        const int length = 60 + i % 64;
-        offsets.push_back(bytes.size());
-        const uint8_t header[28] = {0x45, 0, 0, static_cast<uint8_t>(length), 0, 1, 0, 0, 64, 17, 0, 0, 192, 0, 2, 1,
-                                    198, 51, 100, 7, 0x04, 0x01, 0x00, 0x35, 0, static_cast<uint8_t>(length - 20), 0, 0};
-        bytes.insert(bytes.end(), header, header + 28);
-        bytes.resize(bytes.size() + static_cast<size_t>(length - 28), static_cast<uint8_t>('a' + i % 26));
-    }
-    std::vector<PacketRecord> records;
-    for (int i = 0; i < n; ++i) {
-        const size_t end = i + 1 < n ? offsets[static_cast<size_t>(i) + 1] : bytes.size();
-        records.push_back(PacketRecord{bytes.data() + offsets[static_cast<size_t>(i)],
-                                       static_cast<int32_t>(end - offsets[static_cast<size_t>(i)]), 0.0f,
-                                       1700000000000000000 + 10000LL * i});
-    }
-    std::string error;
-    if (!SavePackets(records.data(), n, path, &error)) {
-        std::fprintf(stderr, "long_operations: cannot write %s: %s\n", path.c_str(), error.c_str());
-        std::exit(1);
-    }
-}
 
 // The search as the window made it before: each packet's tree, node by node.
 bool SearchBefore(const std::vector<PacketRecord>& records, std::string needle)
@@ -112,7 +85,7 @@ int main(int argc, char** argv)
     SetWindowSystem(&windows);
     const int packets = argc > 1 ? std::atoi(argv[1]) : 1000000;
     const std::string path = (std::filesystem::temp_directory_path() / "kestrine-long-operations-bench.pcap").string();
-    WriteFile(path, packets);
+    kestrine::bench::WriteSampleCapture(path, packets, "long_operations");
 
     MainWindow window;
     QDialog* widget = AsQt(window.Window())->Widget();
