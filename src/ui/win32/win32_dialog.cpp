@@ -28,6 +28,34 @@ std::vector<Win32Dialog*> g_dialogs;
 
 HINSTANCE Instance() { return GetModuleHandleW(nullptr); }
 
+// Marks the program's own changes to the controls for as long as it lives: the
+// notifications they cause do not reach the handler.
+class QuietChanges {
+public:
+    explicit QuietChanges(bool& quiet) : m_quiet(quiet), m_was(quiet) { quiet = true; }
+    ~QuietChanges() { m_quiet = m_was; }
+    QuietChanges(const QuietChanges&) = delete;
+    QuietChanges& operator=(const QuietChanges&) = delete;
+
+private:
+    bool& m_quiet;
+    const bool m_was;
+};
+
+// The node of a tree control's selected item; NO_NODE when none is selected or its node is
+// not in the tree shown.
+NodeId SelectedNode(HWND control, const DetailTree& tree)
+{
+    const HTREEITEM selected = TreeView_GetSelection(control);
+    if (!selected) return NO_NODE;
+    TVITEMW item{};
+    item.mask = TVIF_PARAM;
+    item.hItem = selected;
+    TreeView_GetItem(control, &item);
+    const auto node = static_cast<NodeId>(item.lParam);
+    return node >= 0 && static_cast<size_t>(node) < tree.Size() ? node : NO_NODE;
+}
+
 DWORD CALLBACK ReadDocument(DWORD_PTR cookie, LPBYTE buffer, LONG room, LONG* taken)
 {
     auto* rest = reinterpret_cast<std::string_view*>(cookie);
@@ -506,10 +534,8 @@ void Win32Dialog::SetText(int id, std::string_view text)
 {
     HWND control = Control(id);
     if (!control) return;
-    const bool quiet = m_quiet;
-    m_quiet = true;  // the logic's own text: no change to report
+    const QuietChanges quiet(m_quiet);  // the logic's own text: no change to report
     SetWindowTextW(control, WideFromLatin1(text).c_str());
-    m_quiet = quiet;
 }
 
 std::string Win32Dialog::Text(int id) const
@@ -638,10 +664,8 @@ DetailTree& Win32Dialog::BeginTree(int id)
 {
     DetailTree& tree = m_trees[id];
     if (HWND control = Control(id)) {
-        const bool quiet = m_quiet;
-        m_quiet = true;
+        const QuietChanges quiet(m_quiet);
         TreeView_DeleteAllItems(control);
-        m_quiet = quiet;
     }
     tree.Clear();
     return tree;
@@ -652,8 +676,7 @@ void Win32Dialog::EndTree(int id)
     HWND control = Control(id);
     if (!control) return;
     const DetailTree& tree = m_trees[id];
-    const bool quiet = m_quiet;
-    m_quiet = true;
+    const QuietChanges quiet(m_quiet);
     SendMessageW(control, WM_SETREDRAW, FALSE, 0);
     std::vector<HTREEITEM>& items = m_treeItems[id];
     items.assign(tree.Size(), nullptr);
@@ -675,7 +698,6 @@ void Win32Dialog::EndTree(int id)
         if (tree.Expanded(node)) TreeView_Expand(control, items[static_cast<size_t>(node)], TVE_EXPAND);
     SendMessageW(control, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(control, nullptr, TRUE);
-    m_quiet = quiet;
 }
 
 const DetailTree& Win32Dialog::ShownTree(int id) const
@@ -689,14 +711,8 @@ NodeId Win32Dialog::SelectedTreeNode(int id) const
 {
     HWND control = Control(id);
     const auto tree = m_trees.find(id);
-    const HTREEITEM selected = control ? TreeView_GetSelection(control) : nullptr;
-    if (tree == m_trees.end() || !selected) return NO_NODE;
-    TVITEMW item{};
-    item.mask = TVIF_PARAM;
-    item.hItem = selected;
-    TreeView_GetItem(control, &item);
-    const auto node = static_cast<NodeId>(item.lParam);
-    return node >= 0 && static_cast<size_t>(node) < tree->second.Size() ? node : NO_NODE;
+    if (!control || tree == m_trees.end()) return NO_NODE;
+    return SelectedNode(control, tree->second);
 }
 
 void Win32Dialog::SelectTreeNode(int id, NodeId node)
@@ -704,11 +720,9 @@ void Win32Dialog::SelectTreeNode(int id, NodeId node)
     HWND control = Control(id);
     const std::vector<HTREEITEM>& items = m_treeItems[id];
     if (!control || node < 0 || static_cast<size_t>(node) >= items.size()) return;
-    const bool quiet = m_quiet;
-    m_quiet = true;
+    const QuietChanges quiet(m_quiet);
     TreeView_EnsureVisible(control, items[static_cast<size_t>(node)]);  // opens the sections above it
     TreeView_SelectItem(control, items[static_cast<size_t>(node)]);
-    m_quiet = quiet;
 }
 
 std::string Win32Dialog::SelectedItemText(int id) const
@@ -722,15 +736,9 @@ std::string Win32Dialog::SelectedItemText(int id) const
         return std::string(list->second.lines.Line(static_cast<size_t>(row), buffer));
     }
     const auto tree = m_trees.find(id);
-    const HTREEITEM selected = TreeView_GetSelection(control);
-    if (tree == m_trees.end() || !selected) return {};
-    TVITEMW item{};
-    item.mask = TVIF_PARAM;
-    item.hItem = selected;
-    TreeView_GetItem(control, &item);
-    const auto node = static_cast<NodeId>(item.lParam);
-    if (node < 0 || static_cast<size_t>(node) >= tree->second.Size()) return {};
-    return std::string(tree->second.Text(node));
+    if (tree == m_trees.end()) return {};
+    const NodeId node = SelectedNode(control, tree->second);
+    return node == NO_NODE ? std::string() : std::string(tree->second.Text(node));
 }
 
 void Win32Dialog::ClearList(int id)
@@ -739,10 +747,10 @@ void Win32Dialog::ClearList(int id)
     list.lines.Clear();
     list.shown = 0;
     if (HWND control = Control(id)) {
-        const bool quiet = m_quiet;
-        m_quiet = true;
-        ListView_SetItemCountEx(control, 0, 0);
-        m_quiet = quiet;
+        {
+            const QuietChanges quiet(m_quiet);
+            ListView_SetItemCountEx(control, 0, 0);
+        }
         SizeListColumn(id);
     }
 }
