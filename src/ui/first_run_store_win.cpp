@@ -1,12 +1,6 @@
 // The first-run store on Windows: HKEY_CURRENT_USER\Software\Harvoll\Kestrine.
 #include "ui/first_run_store.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 namespace kestrine {
