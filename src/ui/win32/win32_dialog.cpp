@@ -442,7 +442,7 @@ void Win32Dialog::OnDropFiles(HDROP drop)
     for (UINT i = 0; i < count; ++i) {
         std::wstring path(static_cast<size_t>(DragQueryFileW(drop, i, nullptr, 0)) + 1, L'\0');
         path.resize(DragQueryFileW(drop, i, path.data(), static_cast<UINT>(path.size())));
-        paths.push_back(Utf8FromWide(path));
+        paths.push_back(Utf8FromUtf16(path));
     }
     DragFinish(drop);
     if (m_live && !paths.empty()) m_handler.OnFilesDropped(paths);

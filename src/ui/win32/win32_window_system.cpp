@@ -35,15 +35,6 @@ std::string Latin1FromWide(std::wstring_view text)
     return narrow;
 }
 
-std::wstring WideFromUtf8(std::string_view text)
-{
-    std::wstring wide;
-    Utf16FromUtf8(text, &wide);
-    return wide;
-}
-
-std::string Utf8FromWide(std::wstring_view text) { return Utf8FromUtf16(text); }
-
 std::wstring WideFromMessage(std::string_view text)
 {
     // Bytes that are not UTF-8 become U+FFFD: the rest of the message still shows.
@@ -103,7 +94,7 @@ std::string AskFileName(Dialog* owner, bool save)
     if (!(save ? GetSaveFileNameW(&ask) : GetOpenFileNameW(&ask))) return {};
     path.resize(wcslen(path.c_str()));
     g_lastFileFolder = path.substr(0, ask.nFileOffset > 0 ? ask.nFileOffset - 1u : 0u);
-    return Utf8FromWide(path);
+    return Utf8FromUtf16(path);
 }
 
 }  // namespace
@@ -157,7 +148,7 @@ std::string Win32WindowSystem::ApplicationTitle() const
     std::wstring_view name(path, n);
     name.remove_prefix(std::min(name.find_last_of(L"\\/") + 1, name.size()));
     if (const size_t dot = name.rfind(L'.'); dot != std::wstring_view::npos) name = name.substr(0, dot);
-    return name.empty() ? std::string("kestrine") : Utf8FromWide(name);
+    return name.empty() ? std::string("kestrine") : Utf8FromUtf16(name);
 }
 
 void Win32WindowSystem::InitialiseRichEdit()
