@@ -187,6 +187,16 @@ bool ReplaceFile(const std::string& path, std::string_view text)
 
 }  // namespace
 
+struct FirstRunStore::Platform {
+    std::string folder;  // the store's folder, once opened
+    std::string path;    // the store's file
+    bool open = false;
+};
+
+FirstRunStore::FirstRunStore() : m_platform(std::make_unique<Platform>()) {}
+
+FirstRunStore::~FirstRunStore() { Close(); }
+
 bool FirstRunStore::Open()
 {
     Close();
@@ -194,16 +204,16 @@ bool FirstRunStore::Open()
     if (base.empty()) return false;
     const std::string folder = base + "/" + VENDOR_FOLDER;
     if (!MakeFolders(folder) || access(folder.c_str(), W_OK | X_OK) != 0) return false;
-    m_folder = folder;
-    m_path = folder + "/" + STORE_FILE;
-    m_open = true;
+    m_platform->folder = folder;
+    m_platform->path = folder + "/" + STORE_FILE;
+    m_platform->open = true;
     return true;
 }
 
 bool FirstRunStore::ReadDword(const char* name, uint32_t* value)
 {
-    if (!m_open || !name || !value) return false;
-    const StoreContents store = LoadStore(m_path);
+    if (!m_platform->open || !name || !value) return false;
+    const StoreContents store = LoadStore(m_platform->path);
     const ValueLine* found = nullptr;
     for (const ValueLine& line : store.lines)
         if (SameName(line.name, name)) found = &line;  // the last one wins, as on import
@@ -216,9 +226,9 @@ bool FirstRunStore::ReadDword(const char* name, uint32_t* value)
 
 bool FirstRunStore::WriteDword(const char* name, uint32_t value)
 {
-    if (!m_open || !name) return false;
+    if (!m_platform->open || !name) return false;
     // A missing store is created with the new value alone; an unreadable one is left alone.
-    const StoreContents store = LoadStore(m_path);
+    const StoreContents store = LoadStore(m_platform->path);
     if (!store.readable) return false;
     const std::string written = FormatDword(name, value);
     std::string text;
@@ -232,14 +242,14 @@ bool FirstRunStore::WriteDword(const char* name, uint32_t value)
         }
     }
     if (!replaced) text += written + '\n';
-    return ReplaceFile(m_path, text);
+    return ReplaceFile(m_platform->path, text);
 }
 
 void FirstRunStore::Close()
 {
-    m_open = false;
-    m_folder.clear();
-    m_path.clear();
+    m_platform->open = false;
+    m_platform->folder.clear();
+    m_platform->path.clear();
 }
 
 }  // namespace kestrine
