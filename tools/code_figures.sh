@@ -10,13 +10,13 @@ count=${KESTRINE_FIGURES:-10}
 
 echo "== largest files (lines) =="
 find "${dirs[@]}" -name '*.cpp' -o -name '*.h' | xargs wc -l | grep -v ' total$' |
-  sort -rn | head -n "$count"
+  sort -rn | awk -v n="$count" 'NR <= n'
 
 echo "== largest functions (lines) =="
 find "${dirs[@]}" -name '*.cpp' -print0 |
   xargs -0 ctags -x --_xformat='%N %F %n %{end}' --kinds-C++=f --fields=+ne -o - |
   awk '$4 ~ /^[0-9]+$/ { printf "%5d %s:%d %s\n", $4 - $3 + 1, $2, $3, $1 }' |
-  sort -rn | head -n "$count"
+  sort -rn | awk -v n="$count" 'NR <= n'
 
 echo "== #if, #elif, #else in files built on both platforms =="
 # A platform file is named *_linux.* or *_win.*, or lies in a folder of one realisation.
