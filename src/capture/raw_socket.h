@@ -7,6 +7,12 @@
 #include <memory>
 
 #include "capture/host_address.h"
+// The platform's socket handle: SocketHandle and INVALID_SOCKET_HANDLE.
+#ifdef _WIN32
+#include "capture/socket_handle_win.h"
+#else
+#include "capture/socket_handle_linux.h"
+#endif
 
 namespace kestrine {
 
@@ -21,14 +27,6 @@ inline constexpr int64_t NO_STAMP = -1;
 inline constexpr int RECEIVE_NOTHING = -1;    // time-out, or a datagram lost to an error
 inline constexpr int RECEIVE_TOO_LARGE = -2;  // the next datagram is longer than the room given; it is lost
 inline constexpr int RECEIVE_GONE = -3;       // the bound interface no longer exists: nothing more will come
-
-#ifdef _WIN32
-using SocketHandle = uintptr_t;  // SOCKET
-inline constexpr SocketHandle INVALID_SOCKET_HANDLE = ~static_cast<uintptr_t>(0);
-#else
-using SocketHandle = int;
-inline constexpr SocketHandle INVALID_SOCKET_HANDLE = -1;
-#endif
 
 class RawSocket {
 public:
