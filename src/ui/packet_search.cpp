@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 
+#include "common/text_format.h"
 #include "decode/packet_detail.h"
 #include "decode/section_states.h"
 
@@ -13,7 +14,7 @@ namespace {
 
 constexpr std::array<char, 256> FOLD = [] {
     std::array<char, 256> t{};
-    for (int c = 0; c < 256; ++c) t[static_cast<size_t>(c)] = static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+    for (int c = 0; c < 256; ++c) t[static_cast<size_t>(c)] = FoldAscii(static_cast<char>(c));
     return t;
 }();
 

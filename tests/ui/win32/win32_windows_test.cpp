@@ -450,7 +450,7 @@ std::string WriteCaptureFile(const std::vector<std::vector<uint8_t>>& datagrams)
 {
     wchar_t folder[MAX_PATH];
     GetTempPathW(MAX_PATH, folder);
-    const std::string path = Utf8FromWide(folder) + "kestrine-windows-test.pcap";
+    const std::string path = Utf8FromUtf16(folder) + "kestrine-windows-test.pcap";
     std::vector<PacketRecord> records;
     for (const auto& d : datagrams)
         records.push_back(PacketRecord{d.data(), static_cast<int32_t>(d.size()), 0.0f, 1700000000000000000});
@@ -614,7 +614,8 @@ TEST_F(Win32Windows, OpensFilesCopiesAndFindsByKeyboardAndDrop)
     Click(IDC_ABORT_CAPTURE);
     ASSERT_TRUE(PumpUntil([&] { return Enabled(IDC_BEGIN_CAPTURE); }));
     ASSERT_EQ(ListView_GetItemCount(List()), 1);
-    const std::wstring wide = WideFromUtf8(path);
+    std::wstring wide;
+    ASSERT_TRUE(Utf16FromUtf8(path, &wide));
     HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DROPFILES) + (wide.size() + 2) * sizeof(wchar_t));
     auto* files = static_cast<DROPFILES*>(GlobalLock(memory));
     files->pFiles = sizeof(DROPFILES);
