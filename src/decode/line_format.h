@@ -1,13 +1,16 @@
 // printf-style formatting of tree lines. The decoders format tens of lines per packet, so
 // the common conversions are done here directly instead of through the C library's
 // vsnprintf: %d %u %x (also with l and ll) %s with the flags '-', '0' and ' ', a width and,
-// for %s, a precision.
-// %f is passed to the library. The compiler checks every format as a printf format.
+// for %s, a precision; %f where the rounding is beyond doubt (not halfway), else through
+// the library. The compiler checks every format as a printf format.
 #pragma once
 
 #include <cstdarg>
 #include <cstdint>
+#include <cstring>
+#include <string_view>
 
+#include "common/text_format.h"
 #include "decode/detail_tree.h"
 
 namespace kestrine {
@@ -21,5 +24,50 @@ int FormatLineV(char* out, int capacity, const char* format, va_list args);
 
 // Formats one line and appends it as the last child of parent.
 [[gnu::format(printf, 3, 4)]] NodeId AddLine(DetailTree& tree, NodeId parent, const char* format, ...);
+
+// One line built piece by piece, for the header lines every packet has: no format to read,
+// so a search that decodes every packet of a file spends its time on the packets. Each
+// piece writes what the printf conversion named beside it would.
+class LineBuilder {
+public:
+    // Literal text (also %s).
+    LineBuilder& Text(std::string_view text)
+    {
+        const size_t n = text.size() < sizeof m_line - m_length ? text.size() : sizeof m_line - m_length;
+        std::memcpy(m_line + m_length, text.data(), n);
+        m_length += n;
+        return *this;
+    }
+    // %<width>d or %<width>u of a value that is not negative.
+    LineBuilder& Decimal(uint32_t value, int width = 0)
+    {
+        char digits[10];
+        int n = 0;
+        do {
+            digits[n++] = static_cast<char>('0' + value % 10);
+            value /= 10;
+        } while (value != 0);
+        for (int pad = width - n; pad > 0; --pad) Put(' ');
+        while (n > 0) Put(digits[--n]);
+        return *this;
+    }
+    // %0<digits>x.
+    LineBuilder& Hex(uint32_t value, int digits)
+    {
+        while (digits < 8 && (value >> (4 * digits)) != 0) ++digits;
+        for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) Put(HEX_DIGITS[(value >> shift) & 0x0F]);
+        return *this;
+    }
+    // Appends the line as the last child of parent.
+    NodeId AddTo(DetailTree& tree, NodeId parent) const { return tree.InsertLine(std::string_view(m_line, m_length), parent); }
+
+private:
+    void Put(char c)
+    {
+        if (m_length < sizeof m_line) m_line[m_length++] = c;
+    }
+    char m_line[256];
+    size_t m_length = 0;
+};
 
 }  // namespace kestrine
