@@ -1,6 +1,8 @@
 // Detail tree storage and depth-first rendering.
 #include "decode/detail_tree.h"
 
+#include <algorithm>
+
 namespace kestrine {
 
 NodeId DetailTree::InsertLine(std::string_view text, NodeId parent)
@@ -23,6 +25,17 @@ void DetailTree::Clear()
     m_nodes.clear();
     m_text.clear();
     m_firstTop = m_lastTop = NO_NODE;
+}
+
+bool DetailTree::WithinOneLine(size_t offset, size_t length) const
+{
+    // Texts lie in node order: the node holding offset is the last one starting at or before
+    // it (an empty node shares its offset with the next one and comes before it).
+    const auto after = std::upper_bound(m_nodes.begin(), m_nodes.end(), offset,
+                                        [](size_t at, const Node& n) { return at < n.textOffset; });
+    if (after == m_nodes.begin()) return false;
+    const Node& n = *(after - 1);
+    return offset + length <= static_cast<size_t>(n.textOffset) + n.textLength;
 }
 
 std::vector<NodeId> DetailTree::Children(NodeId node) const

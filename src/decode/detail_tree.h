@@ -54,6 +54,11 @@ public:
     bool Expanded(NodeId node) const { return m_nodes[static_cast<size_t>(node)].expanded; }
     NodeId FirstChild(NodeId node) const { return node == NO_NODE ? m_firstTop : m_nodes[static_cast<size_t>(node)].firstChild; }
     NodeId NextSibling(NodeId node) const { return m_nodes[static_cast<size_t>(node)].nextSibling; }
+    // Every node's text back to back, in the order the nodes were added; a search reads
+    // it in one pass and asks WithinOneLine whether a hit is real.
+    std::string_view AllText() const { return m_text; }
+    // Whether length bytes from offset into AllText() lie within one node's text.
+    bool WithinOneLine(size_t offset, size_t length) const;
     // Children of a node (NO_NODE: the top-level lines), in order.
     std::vector<NodeId> Children(NodeId node) const;
 

@@ -38,34 +38,42 @@ void AppendDumpText(std::string_view line, std::string& out)
 FoldedText::FoldedText(std::string_view needle) : m_needle(needle)
 {
     for (char& c : m_needle) c = Fold(c);
+    const size_t n = m_needle.size();
+    std::array<uint32_t, 256> folded;
+    folded.fill(static_cast<uint32_t>(n));
+    for (size_t i = 0; i + 1 < n; ++i) folded[static_cast<unsigned char>(m_needle[i])] = static_cast<uint32_t>(n - 1 - i);
+    for (int b = 0; b < 256; ++b) m_skip[static_cast<size_t>(b)] = folded[static_cast<unsigned char>(Fold(static_cast<char>(b)))];
 }
 
-bool FoldedText::In(std::string_view text) const
+size_t FoldedText::Find(std::string_view text, size_t from) const
 {
     const size_t n = m_needle.size();
-    if (n == 0 || text.size() < n) return false;
-    const char first = m_needle[0];
-    const char* rest = m_needle.data() + 1;
+    if (n == 0 || text.size() < n) return std::string_view::npos;
     const char* t = text.data();
-    const size_t last = text.size() - n;
-    for (size_t i = 0; i <= last; ++i) {
-        if (Fold(t[i]) != first) continue;
-        size_t k = 1;
-        while (k < n && Fold(t[i + k]) == rest[k - 1]) ++k;
-        if (k == n) return true;
+    const char* needle = m_needle.data();
+    const char last = needle[n - 1];
+    for (size_t i = from; i <= text.size() - n;) {
+        const char end = t[i + n - 1];
+        if (Fold(end) == last) {
+            size_t k = 0;
+            while (k + 1 < n && Fold(t[i + k]) == needle[k]) ++k;
+            if (k + 1 >= n) return i;
+        }
+        i += m_skip[static_cast<unsigned char>(end)];
     }
-    return false;
+    return std::string_view::npos;
 }
 
-bool DetailsHold(const FoldedText& needle, const PacketRecord& record, int64_t index, DetailTree& tree,
-                 std::string& joined)
+bool DetailsHold(const FoldedText& needle, const PacketRecord& record, DetailTree& tree, std::string& joined)
 {
     tree.Clear();
-    AddPacketTree(tree, record, index);
-    const auto size = static_cast<NodeId>(tree.Size());
-    for (NodeId node = 0; node < size; ++node)
-        if (needle.In(tree.Text(node))) return true;
+    AddPacketDetail(tree, record, NO_NODE);
+    // All lines read as one text; a hit that runs from one line into the next is no match.
+    const std::string_view all = tree.AllText();
+    for (size_t at = needle.Find(all, 0); at != std::string_view::npos; at = needle.Find(all, at + 1))
+        if (tree.WithinOneLine(at, needle.Size())) return true;
     // Each dump's text column read as one text: its lines in order, as the dump holds them.
+    const auto size = static_cast<NodeId>(tree.Size());
     for (NodeId node = 0; node < size; ++node) {
         if (tree.Tag(node) != PayloadSection) continue;
         joined.clear();
@@ -95,8 +103,7 @@ bool PacketSearch::Matches(size_t row)
     if (m_needle.In(m_lines.Line(row, m_buffer))) return true;
     // Lines follow the index: the header, then packet 0 onward.
     const size_t index = row - 1;
-    return m_details && index < m_recordCount &&
-           DetailsHold(m_needle, m_records[index], static_cast<int64_t>(index), m_tree, m_joined);
+    return m_details && index < m_recordCount && DetailsHold(m_needle, m_records[index], m_tree, m_joined);
 }
 
 bool PacketSearch::Step(double seconds)

@@ -683,12 +683,12 @@ TEST_F(MainWindowTest, TheSearchReadsThePayloadAcrossTheDumpsLines)
     DetailTree tree;
     std::string joined;
     const PacketRecord record{d.data(), static_cast<int32_t>(d.size())};
-    EXPECT_TRUE(DetailsHold(FoldedText("user-agent: PROBE"), record, 0, tree, joined));
-    EXPECT_TRUE(DetailsHold(FoldedText("Data: 45 bytes"), record, 0, tree, joined));
+    EXPECT_TRUE(DetailsHold(FoldedText("user-agent: PROBE"), record, tree, joined));
+    EXPECT_TRUE(DetailsHold(FoldedText("Data: 45 bytes"), record, tree, joined));
     std::string shown;
     tree.Render(shown);
     EXPECT_EQ(shown.find("User-Agent"), std::string::npos);  // the dump itself splits it
-    EXPECT_FALSE(DetailsHold(FoldedText("User-Agentx"), record, 0, tree, joined));
+    EXPECT_FALSE(DetailsHold(FoldedText("User-Agentx"), record, tree, joined));
 }
 
 // Copy and save over many lines show a progress window whose Cancel drops the work.
