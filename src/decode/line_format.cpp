@@ -218,4 +218,31 @@ NodeId AddLine(DetailTree& tree, NodeId parent, const char* format, ...)
     return tree.InsertLine(std::string_view(line, static_cast<size_t>(n)), parent);
 }
 
+LineBuilder& LineBuilder::Fixed(double value, int width, int precision)
+{
+    char piece[64];
+    Writer w(piece, sizeof piece);
+    Conversion conversion;
+    conversion.blank = true;
+    conversion.width = width;
+    conversion.precision = precision;
+    int n = 0;
+    if (FixedPoint(w, conversion, value)) {
+        n = w.Finish();
+    } else {
+        n = std::snprintf(piece, sizeof piece, "% *.*f", width, precision, value);
+        n = n < 0 ? 0 : (n < static_cast<int>(sizeof piece) ? n : static_cast<int>(sizeof piece) - 1);
+    }
+    return Text(std::string_view(piece, static_cast<size_t>(n)));
+}
+
+int LineBuilder::CopyTo(char* out, int capacity) const
+{
+    if (capacity <= 0) return 0;
+    const int n = m_length < static_cast<size_t>(capacity) ? static_cast<int>(m_length) : capacity - 1;
+    std::memcpy(out, m_line, static_cast<size_t>(n));
+    out[n] = '\0';
+    return n;
+}
+
 }  // namespace kestrine

@@ -33,24 +33,30 @@ public:
     // Literal text (also %s).
     LineBuilder& Text(std::string_view text)
     {
-        const size_t n = text.size() < sizeof m_line - m_length ? text.size() : sizeof m_line - m_length;
-        std::memcpy(m_line + m_length, text.data(), n);
+        // The common case apart, so that a literal's copy is a few moves, not a call.
+        const size_t room = sizeof m_line - m_length;
+        const size_t n = text.size() <= room ? text.size() : room;
+        if (text.size() <= room) std::memcpy(m_line + m_length, text.data(), text.size());
+        else std::memcpy(m_line + m_length, text.data(), room);
         m_length += n;
         return *this;
     }
     // %<width>d or %<width>u of a value that is not negative.
-    LineBuilder& Decimal(uint32_t value, int width = 0)
+    LineBuilder& Decimal(uint64_t value, int width = 0) { return Number(false, value, width); }
+    // %<width>d of any value; the sign counts in the width.
+    LineBuilder& Signed(int64_t value, int width = 0)
     {
-        char digits[10];
-        int n = 0;
-        do {
-            digits[n++] = static_cast<char>('0' + value % 10);
-            value /= 10;
-        } while (value != 0);
-        for (int pad = width - n; pad > 0; --pad) Put(' ');
-        while (n > 0) Put(digits[--n]);
+        return Number(value < 0, value < 0 ? 0ull - static_cast<uint64_t>(value) : static_cast<uint64_t>(value), width);
+    }
+    // %-<width>s.
+    LineBuilder& Left(std::string_view text, int width)
+    {
+        Text(text);
+        for (auto pad = static_cast<int64_t>(width) - static_cast<int64_t>(text.size()); pad > 0; --pad) Put(' ');
         return *this;
     }
+    // "% <width>.<precision>f": a blank in place of the sign of a value that is not negative.
+    LineBuilder& Fixed(double value, int width, int precision);
     // %0<digits>x.
     LineBuilder& Hex(uint32_t value, int digits)
     {
@@ -60,8 +66,32 @@ public:
     }
     // Appends the line as the last child of parent.
     NodeId AddTo(DetailTree& tree, NodeId parent) const { return tree.InsertLine(std::string_view(m_line, m_length), parent); }
+    // Copies the line into out (capacity bytes, terminated); returns the length copied (cut
+    // at capacity - 1).
+    int CopyTo(char* out, int capacity) const;
 
 private:
+    LineBuilder& Number(bool negative, uint64_t magnitude, int width)
+    {
+        char digits[20];
+        int n = 0;
+        if (magnitude <= 0xFFFFFFFFu) {
+            auto v = static_cast<uint32_t>(magnitude);  // the common case, with a cheaper division
+            do {
+                digits[n++] = static_cast<char>('0' + v % 10);
+                v /= 10;
+            } while (v != 0);
+        } else {
+            do {
+                digits[n++] = static_cast<char>('0' + magnitude % 10);
+                magnitude /= 10;
+            } while (magnitude != 0);
+        }
+        for (int pad = width - n - (negative ? 1 : 0); pad > 0; --pad) Put(' ');
+        if (negative) Put('-');
+        while (n > 0) Put(digits[--n]);
+        return *this;
+    }
     void Put(char c)
     {
         if (m_length < sizeof m_line) m_line[m_length++] = c;
