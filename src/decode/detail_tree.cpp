@@ -7,9 +7,15 @@ namespace kestrine {
 
 NodeId DetailTree::InsertLine(std::string_view text, NodeId parent)
 {
+    if (!text.empty()) std::memcpy(LineSpace(text.size()), text.data(), text.size());
+    return AddWrittenLine(text.size(), parent);
+}
+
+NodeId DetailTree::AddWrittenLine(size_t length, NodeId parent)
+{
     const auto id = static_cast<NodeId>(m_nodes.size());
-    m_nodes.push_back(Node{static_cast<uint32_t>(m_text.size()), static_cast<uint32_t>(text.size()), parent});
-    m_text.append(text);
+    m_nodes.push_back(Node{static_cast<uint32_t>(m_textSize), static_cast<uint32_t>(length), parent});
+    m_textSize += length;
     NodeId& last = parent == NO_NODE ? m_lastTop : m_nodes[static_cast<size_t>(parent)].lastChild;
     if (last == NO_NODE) {
         (parent == NO_NODE ? m_firstTop : m_nodes[static_cast<size_t>(parent)].firstChild) = id;
@@ -23,7 +29,7 @@ NodeId DetailTree::InsertLine(std::string_view text, NodeId parent)
 void DetailTree::Clear()
 {
     m_nodes.clear();
-    m_text.clear();
+    m_textSize = 0;
     m_firstTop = m_lastTop = NO_NODE;
 }
 

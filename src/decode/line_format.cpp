@@ -236,13 +236,4 @@ LineBuilder& LineBuilder::Fixed(double value, int width, int precision)
     return Text(std::string_view(piece, static_cast<size_t>(n)));
 }
 
-int LineBuilder::CopyTo(char* out, int capacity) const
-{
-    if (capacity <= 0) return 0;
-    const int n = m_length < static_cast<size_t>(capacity) ? static_cast<int>(m_length) : capacity - 1;
-    std::memcpy(out, m_line, static_cast<size_t>(n));
-    out[n] = '\0';
-    return n;
-}
-
 }  // namespace kestrine

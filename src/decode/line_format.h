@@ -25,16 +25,23 @@ int FormatLineV(char* out, int capacity, const char* format, va_list args);
 // Formats one line and appends it as the last child of parent.
 [[gnu::format(printf, 3, 4)]] NodeId AddLine(DetailTree& tree, NodeId parent, const char* format, ...);
 
-// One line built piece by piece, for the header lines every packet has: no format to read,
-// so a search that decodes every packet of a file spends its time on the packets. Each
-// piece writes what the printf conversion named beside it would.
+// One line built piece by piece, for the lines every packet has: no format to read, and
+// written in place at the end of a tree's text (or into a buffer), so a search that decodes
+// every packet of a file spends its time on the packets. Each piece writes what the printf
+// conversion named beside it would.
 class LineBuilder {
 public:
+    static constexpr size_t ROOM = 256;  // longer lines are cut
+    // A line for tree, added by AddTo.
+    explicit LineBuilder(DetailTree& tree) : m_tree(&tree), m_line(tree.LineSpace(ROOM)), m_room(ROOM) {}
+    // A line into out (capacity bytes, at least 1), terminated by Finish.
+    LineBuilder(char* out, int capacity) : m_line(out), m_room(static_cast<size_t>(capacity - 1)) {}
+
     // Literal text (also %s).
     LineBuilder& Text(std::string_view text)
     {
         // The common case apart, so that a literal's copy is a few moves, not a call.
-        const size_t room = sizeof m_line - m_length;
+        const size_t room = m_room - m_length;
         const size_t n = text.size() <= room ? text.size() : room;
         if (text.size() <= room) std::memcpy(m_line + m_length, text.data(), text.size());
         else std::memcpy(m_line + m_length, text.data(), room);
@@ -64,11 +71,14 @@ public:
         for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) Put(HEX_DIGITS[(value >> shift) & 0x0F]);
         return *this;
     }
-    // Appends the line as the last child of parent.
-    NodeId AddTo(DetailTree& tree, NodeId parent) const { return tree.InsertLine(std::string_view(m_line, m_length), parent); }
-    // Copies the line into out (capacity bytes, terminated); returns the length copied (cut
-    // at capacity - 1).
-    int CopyTo(char* out, int capacity) const;
+    // Appends the line as the last child of parent, in the tree it was made for.
+    NodeId AddTo(NodeId parent) const { return m_tree->AddWrittenLine(m_length, parent); }
+    // Terminates the line in its buffer; returns its length (cut at capacity - 1).
+    int Finish()
+    {
+        m_line[m_length] = '\0';
+        return static_cast<int>(m_length);
+    }
 
 private:
     LineBuilder& Number(bool negative, uint64_t magnitude, int width)
@@ -94,9 +104,11 @@ private:
     }
     void Put(char c)
     {
-        if (m_length < sizeof m_line) m_line[m_length++] = c;
+        if (m_length < m_room) m_line[m_length++] = c;
     }
-    char m_line[256];
+    DetailTree* m_tree = nullptr;
+    char* m_line;
+    size_t m_room;
     size_t m_length = 0;
 };
 

@@ -81,7 +81,7 @@ int FormatSummaryLine(const PacketRecord& record, int64_t index, char* out, int 
 
     // "%5lld % 13.6f  %4d  %-5s  %-16s %-16s  %-15s", built directly: every line of the list
     // and every packet a search reads comes through here.
-    return LineBuilder()
+    return LineBuilder(out, capacity)
         .Signed(index, 5)
         .Text(" ")
         .Fixed(static_cast<double>(record.timestamp), 13, 6)
@@ -95,7 +95,7 @@ int FormatSummaryLine(const PacketRecord& record, int64_t index, char* out, int 
         .Left(destination, 16)
         .Text("  ")
         .Left(info, 15)
-        .CopyTo(out, capacity);
+        .Finish();
 }
 
 NodeId AddSummaryLine(SummaryTarget& target, const PacketRecord& record, int64_t index)

@@ -67,34 +67,34 @@ void AddTcpHeader(DetailTree& tree, const PacketCursor& tcp, NodeId parent)
     SetTag(tree, h, TcpHeaderSection);
 
     const uint16_t sourcePort = tcp.Be16(0);
-    LineBuilder().Text("Src Port  0x").Hex(sourcePort, 4).Text(" (").Decimal(sourcePort).Text(")").AddTo(tree, h);
+    LineBuilder(tree).Text("Src Port  0x").Hex(sourcePort, 4).Text(" (").Decimal(sourcePort).Text(")").AddTo(h);
     const uint16_t destinationPort = tcp.Be16(2);
-    LineBuilder().Text("Dst Port  0x").Hex(destinationPort, 4).Text(" (").Decimal(destinationPort).Text(")").AddTo(tree, h);
+    LineBuilder(tree).Text("Dst Port  0x").Hex(destinationPort, 4).Text(" (").Decimal(destinationPort).Text(")").AddTo(h);
     const uint32_t sequence = tcp.Be32(4);
-    LineBuilder().Text("Sequence #  0x").Hex(sequence, 8).Text(" (").Decimal(sequence).Text(")").AddTo(tree, h);
+    LineBuilder(tree).Text("Sequence #  0x").Hex(sequence, 8).Text(" (").Decimal(sequence).Text(")").AddTo(h);
     const uint32_t acknowledgement = tcp.Be32(8);
-    LineBuilder()
+    LineBuilder(tree)
         .Text("Acknowledgement #  0x")
         .Hex(acknowledgement, 8)
         .Text(" (")
         .Decimal(acknowledgement)
         .Text(")")
-        .AddTo(tree, h);
+        .AddTo(h);
     const uint8_t f = tcp.U8(13);
     char words[TCP_FLAG_TEXT_SIZE];
     FormatTcpFlagWords(f, words);
-    LineBuilder flags;
+    LineBuilder flags(tree);
     flags.Text("Flags: ");
     for (int bit = 5; bit >= 0; --bit) flags.Decimal((f >> bit) & 1);
-    flags.Text(" -- ").Text(words).AddTo(tree, h);
+    flags.Text(" -- ").Text(words).AddTo(h);
     const uint16_t urgent = tcp.Be16(18);
-    LineBuilder().Text("Urgent pointer  0x").Hex(urgent, 4).Text(" (").Decimal(urgent).Text(")").AddTo(tree, h);
+    LineBuilder(tree).Text("Urgent pointer  0x").Hex(urgent, 4).Text(" (").Decimal(urgent).Text(")").AddTo(h);
     const uint16_t window = tcp.Be16(14);
-    LineBuilder().Text("Window size  0x").Hex(window, 4).Text(" (").Decimal(window).Text(")").AddTo(tree, h);
+    LineBuilder(tree).Text("Window size  0x").Hex(window, 4).Text(" (").Decimal(window).Text(")").AddTo(h);
     const uint16_t checksum = tcp.Be16(16);
-    LineBuilder().Text("Checksum  0x").Hex(checksum, 4).Text(" (").Decimal(checksum).Text(")").AddTo(tree, h);
+    LineBuilder(tree).Text("Checksum  0x").Hex(checksum, 4).Text(" (").Decimal(checksum).Text(")").AddTo(h);
     const unsigned dataOffset = tcp.U8(12) >> 4;
-    LineBuilder().Text("Data offset  0x").Hex(dataOffset, 2).Text(" (").Decimal(dataOffset * 4).Text(" bytes)").AddTo(tree, h);
+    LineBuilder(tree).Text("Data offset  0x").Hex(dataOffset, 2).Text(" (").Decimal(dataOffset * 4).Text(" bytes)").AddTo(h);
     if (dataOffset < 5) throw MalformedPacket{};
 
     const auto optionLength = static_cast<uint16_t>(dataOffset * 4 - 20);

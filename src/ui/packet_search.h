@@ -29,7 +29,10 @@ public:
 
 private:
     std::string m_needle;  // in lower case
-    std::array<uint32_t, 256> m_skip{};  // by text byte: how far the needle may move on
+    // By the byte under the needle's last letter: how far the needle may move on (0 where
+    // the letters match), and how far after a miss there.
+    std::array<uint32_t, 256> m_skip{};
+    uint32_t m_shift = 1;
 };
 
 // Whether the packet's decoded details (the sections under its summary line, which is the
