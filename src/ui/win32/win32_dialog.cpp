@@ -13,6 +13,7 @@
 #include "decode/summary.h"
 #include "ui/resource_ids.h"
 #include "ui/rtf_reader.h"
+#include "ui/win32/ip_address_win32.h"
 
 namespace kestrine {
 
@@ -119,6 +120,7 @@ void Win32Dialog::FinishCreation(const DialogTemplate& t)
             break;
         }
         case ControlKind::TreeView: m_trees[c.id]; break;
+        case ControlKind::IpAddress: FollowDottedTyping(control); break;
         case ControlKind::PacketList: {
             m_lists[c.id];
             ListView_SetExtendedListViewStyle(control, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
