@@ -13,6 +13,12 @@
 // when a file could not be written or the interface went away (what was recorded stays,
 // ending with a whole record); 2 for a bad argument, an unknown interface or a missing
 // capture right.
+#ifndef _WIN32
+#include <sys/socket.h>
+#else
+#include <winsock2.h>
+#endif
+
 #include <cerrno>
 #include <cinttypes>
 #include <csignal>
@@ -211,9 +217,12 @@ private:
 int SetupFailure(const CaptureSession& session, const std::string& interface)
 {
     const uint32_t errors = session.m_errors.load();
-    const int error = session.m_socket.m_lastError;
     if (errors & CAPTURE_ERR_SOCKET) {
+        // The session's later steps overwrite the socket's error: asked again, alone.
+        RawSocket probe;
+        const int error = probe.Create(SOCK_RAW, 0) == SOCKET_OK ? 0 : probe.m_lastError;
 #ifdef _WIN32
+        (void)error;
         std::fprintf(stderr, "%s: capturing needs a raw socket: run it as an administrator\n", PROGRAM);
 #else
         if (error == EPERM || error == EACCES) {
