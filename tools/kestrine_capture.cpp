@@ -214,7 +214,7 @@ private:
 };
 
 // Why the session could not capture, in one line, and the exit status.
-int SetupFailure(const CaptureSession& session, const std::string& interface)
+int SetupFailure(const CaptureSession& session, const std::string& device)
 {
     const uint32_t errors = session.m_errors.load();
     if (errors & CAPTURE_ERR_SOCKET) {
@@ -237,12 +237,12 @@ int SetupFailure(const CaptureSession& session, const std::string& interface)
         return 2;
     }
     if (errors & CAPTURE_ERR_BIND) {
-        std::fprintf(stderr, "%s: -i %s: cannot capture on this interface\n", PROGRAM, interface.c_str());
+        std::fprintf(stderr, "%s: -i %s: cannot capture on this interface\n", PROGRAM, device.c_str());
         return 2;
     }
     if (errors & CAPTURE_ERR_RCVALL) {
         std::fprintf(stderr, "%s: -i %s: cannot receive all datagrams of this interface\n", PROGRAM,
-                     interface.c_str());
+                     device.c_str());
         return 2;
     }
     std::fprintf(stderr, "%s: cannot set up the capture (errors 0x%02x)\n", PROGRAM, static_cast<unsigned>(errors));
@@ -255,7 +255,7 @@ const char* Plural(uint64_t n) { return n == 1 ? "" : "s"; }
 
 int main(int argc, char** argv)
 {
-    std::string interface;
+    std::string device;
     std::string file;
     bool haveFile = false;
     bool quiet = false;
@@ -298,7 +298,7 @@ int main(int argc, char** argv)
         const char* value = argv[++i];
         const std::string bad = "invalid " + argument + " " + value;
         if (argument == "-i") {
-            interface = value;
+            device = value;
         } else if (argument == "-w") {
             file = value;
             haveFile = true;
@@ -319,11 +319,11 @@ int main(int argc, char** argv)
 
     if (!expression.empty()) return Usage("unexpected argument " + expression.front());
     if (list) {
-        if (!interface.empty() || haveFile) return Usage("-D takes no other options");
+        if (!device.empty() || haveFile) return Usage("-D takes no other options");
         ListInterfaces();
         return 0;
     }
-    if (interface.empty()) return Usage("-i IFACE is required");
+    if (device.empty()) return Usage("-i IFACE is required");
     const bool rotates = settings.fileBytes > 0 || settings.fileSeconds > 0;
     if ((rotates || keepFiles > 0) && (!haveFile || file == "-"))
         return Usage(std::string(settings.fileBytes > 0 ? "-C" : settings.fileSeconds > 0 ? "-G" : "-W") +
@@ -331,27 +331,27 @@ int main(int argc, char** argv)
     if (keepFiles > 0 && !rotates) return Usage("-W needs -C or -G");
 
     uint32_t address = 0;
-    if (!ParseIpv4(interface.c_str(), &address)) {
-        if (!InterfaceAddress(interface, &address)) {
+    if (!ParseIpv4(device.c_str(), &address)) {
+        if (!InterfaceAddress(device, &address)) {
             std::fprintf(stderr, "%s: -i %s: no such interface (kestrine-capture -D lists them)\n", PROGRAM,
-                         interface.c_str());
+                         device.c_str());
             return 2;
         }
         if (address == 0) {
-            std::fprintf(stderr, "%s: -i %s: the interface has no IPv4 address\n", PROGRAM, interface.c_str());
+            std::fprintf(stderr, "%s: -i %s: the interface has no IPv4 address\n", PROGRAM, device.c_str());
             return 2;
         }
     }
     StartNetworking();
     HostAddress host;
     if (!host.FromInteger(address, 0)) {
-        std::fprintf(stderr, "%s: -i %s: not an address of this machine\n", PROGRAM, interface.c_str());
+        std::fprintf(stderr, "%s: -i %s: not an address of this machine\n", PROGRAM, device.c_str());
         return 2;
     }
     // The session supplies the socket, set up as for Begin Capture, the switches (all on)
     // and the rule (none); the recorder keeps its own buffers.
     CaptureSession session(host, 1, CaptureSession::MIN_INDEX_ENTRIES);
-    if (!session.m_ready.load()) return SetupFailure(session, interface);
+    if (!session.m_ready.load()) return SetupFailure(session, device);
 
     PcapFileSink files(file, static_cast<uint32_t>(keepFiles));
     SummarySink lines;
@@ -382,7 +382,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "%s: %s\n", PROGRAM, result.message.c_str());
         status = 1;
     } else if (result.end == RecordEnd::InterfaceGone) {
-        std::fprintf(stderr, "%s: -i %s: the interface was removed\n", PROGRAM, interface.c_str());
+        std::fprintf(stderr, "%s: -i %s: the interface was removed\n", PROGRAM, device.c_str());
         status = 1;
     }
     if (!quiet) {
