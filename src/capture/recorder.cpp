@@ -142,6 +142,8 @@ bool Recorder::Start(std::string* error)
             *error = "not enough memory for the write buffers";
             return false;
         }
+        // Touched now, so that the memory the recording holds is all there from its start.
+        std::memset(buffer.bytes.get(), 0, BUFFER_BYTES);
     }
     if (!m_sink.BeginFile(0, error)) return false;
     m_filesBegun = 1;
