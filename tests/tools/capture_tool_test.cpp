@@ -227,6 +227,31 @@ TEST_F(CaptureToolTest, WithoutAFileItPrintsSummaryLinesAsDatagramsArrive)
     EXPECT_EQ(ReadText(m_dir + "/err"), "3 datagrams captured\n0 datagrams dropped by kernel\n");
 }
 
+TEST_F(CaptureToolTest, AnInterfaceRemovedEndsTheRecordingWithItsMessageAndTheFileReadable)
+{
+    if (!kestrine::testnet::EnterPrivateNamespace()) GTEST_SKIP() << kestrine::testnet::WhyNot();
+    using kestrine::testnet::Run;
+    ASSERT_EQ(Run("ip link add kgone0 type veth peer name kgone1"), 0);
+    // A fixed neighbour: datagrams to it leave by kgone0 without waiting for an answer.
+    ASSERT_EQ(Run("ip addr add 198.18.1.1/24 dev kgone0 && ip link set kgone0 up && ip link set kgone1 up && "
+                  "ip neigh add 198.18.1.2 lladdr 02:00:00:00:00:02 dev kgone0"),
+              0);
+    const std::string path = m_dir + "/gone.pcap";
+    Child capture({KESTRINE_CAPTURE, "-i", "kgone0", "-w", path}, m_dir + "/out", m_dir + "/err");
+    ASSERT_TRUE(AppearsWithin({path}, 10));
+    SendNumbered("198.18.1.2", 9300, 50, 100);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_EQ(Run("ip link del kgone0"), 0);
+    EXPECT_EQ(capture.Wait(), 1);
+    const std::string err = ReadText(m_dir + "/err");
+    EXPECT_EQ(err.substr(0, err.find('\n')), "kestrine-capture: -i kgone0: the interface was removed");
+    kestrine::ReadEnd end;
+    const auto numbers = NumbersTo(path, 9300, &end);
+    EXPECT_EQ(end, kestrine::ReadEnd::Complete);
+    EXPECT_EQ(numbers.size(), 50u);
+    EXPECT_EQ(std::system(("tcpdump -nr '" + path + "' >/dev/null 2>&1").c_str()), 0);
+}
+
 // The done-when case: -C 1 -W 3 under a flood leaves at most three files, each read by
 // tcpdump, together the last datagrams in order with none missing, as tcpdump -w saw them.
 TEST_F(CaptureToolTest, ARotatingRingOnAVethPairHoldsTheNewestDatagramsWithoutAGap)
