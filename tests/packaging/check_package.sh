@@ -69,7 +69,8 @@ grep -v -e '^\./$' -e '^\./usr/' "$out/files" && fail "files outside /usr"
 grep -e '^\./usr/local' "$out/files" && fail "files under /usr/local"
 grep -F -e "$build" "$out/files" && fail "files under the build path"
 # kestrine-dump only reads files: open to everyone (postinst narrows the capturing programs).
-dpkg-deb -c "$deb" | grep -q '^-rwxr-xr-x .* \./usr/bin/kestrine-dump$' || fail "kestrine-dump is not mode 0755"
+dpkg-deb -c "$deb" >"$out/listing"
+grep -q '^-rwxr-xr-x .* \./usr/bin/kestrine-dump$' "$out/listing" || fail "kestrine-dump is not mode 0755"
 
 # Contents: stripped programs that do not point into the build tree; the documentation;
 # the entry and icons.
