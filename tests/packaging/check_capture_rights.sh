@@ -45,7 +45,9 @@ if [[ -n $capture_tool ]]; then
   cp "$capture_tool" "$work/capture-bare"
   cp "$capture_tool" "$work/capture-raw"
   setcap cap_net_raw+ep "$work/capture-raw"
+  # shellcheck disable=SC2016  # expanded by the inner shell
   bare=$(run_as_nobody bash -c '"$0" -i lo --duration 0.2 2>&1; echo "status $?"' "$work/capture-bare")
+  # shellcheck disable=SC2016  # expanded by the inner shell
   raw=$(run_as_nobody bash -c '"$0" -i lo --duration 0.2 2>&1 >/dev/null; echo "status $?"' "$work/capture-raw")
   echo "kestrine-capture, no capability: $bare"
   echo "kestrine-capture, cap_net_raw:   $raw"
