@@ -32,9 +32,11 @@ if(TARGET kestrine)
   kestrine_gzip(kestrine.1 kestrine.1.gz)
   install(FILES ${KESTRINE_PACKAGING_DIR}/kestrine.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
-install(TARGETS kestrine-dump RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS kestrine-dump kestrine-capture RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 kestrine_gzip(kestrine-dump.1 kestrine-dump.1.gz)
-install(FILES ${KESTRINE_PACKAGING_DIR}/kestrine-dump.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+kestrine_gzip(kestrine-capture.1 kestrine-capture.1.gz)
+install(FILES ${KESTRINE_PACKAGING_DIR}/kestrine-dump.1.gz ${KESTRINE_PACKAGING_DIR}/kestrine-capture.1.gz
+  DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 # The licence in Debian's machine-readable copyright format, and the package's changelog.
 # Not CMAKE_INSTALL_DOCDIR: that is named after the project, with a capital K.
@@ -58,7 +60,9 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
   "selected packet into a tree: IP header, TCP, UDP, ICMP, IGMP and a hex/text"
   "dump of the rest. Members of the group kestrine may capture."
   ""
-  "kestrine-dump decodes pcap and pcapng files the same way.")
+  "kestrine-capture records an interface to pcap files, with rotation, or prints"
+  "its summary lines, from a terminal. kestrine-dump decodes pcap and pcapng"
+  "files the same way.")
 set(CPACK_STRIP_FILES ON)
 
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
@@ -72,12 +76,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The shared-library scan adds Qt 6 and the C++ run-time to these.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-if(KESTRINE_PACKAGE_GUI)
-  # postinst: the group kestrine, root:kestrine 0750 and cap_net_raw on /usr/bin/kestrine.
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, libcap2-bin")
-  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/postinst)
-  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-endif()
+# postinst: the group kestrine, root:kestrine 0750 and cap_net_raw on /usr/bin/kestrine and
+# /usr/bin/kestrine-capture (the latter is in every package).
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, libcap2-bin")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/postinst)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
 
 # Builds the package into a scratch directory and inspects it; only where both tools exist.
@@ -97,6 +100,7 @@ if(CMAKE_SYSTEM_NAME STREQUAL Linux)
   target_link_libraries(kestrine-capture-probe PRIVATE kestrine_capture)
   target_compile_options(kestrine-capture-probe PRIVATE ${KESTRINE_WARNINGS})
   add_test(NAME capture_rights
-    COMMAND ${PROJECT_SOURCE_DIR}/tests/packaging/check_capture_rights.sh $<TARGET_FILE:kestrine-capture-probe>)
+    COMMAND ${PROJECT_SOURCE_DIR}/tests/packaging/check_capture_rights.sh $<TARGET_FILE:kestrine-capture-probe>
+            $<TARGET_FILE:kestrine-capture>)
   set_tests_properties(capture_rights PROPERTIES LABELS package SKIP_RETURN_CODE 77 TIMEOUT 60)
 endif()

@@ -4,8 +4,9 @@
 # uninstaller, a Start-menu folder "Kestrine" with a plain and an elevated shortcut, and as
 # an option on the components page the association of .pcap and .pcapng files; a licence
 # page with the program's own licence; our header and side bitmaps
-# (tools/make_installer_bitmaps.sh).
-install(TARGETS kestrine RUNTIME DESTINATION .)
+# (tools/make_installer_bitmaps.sh). kestrine-capture, the recorder for a command prompt,
+# goes beside the program.
+install(TARGETS kestrine kestrine-capture RUNTIME DESTINATION .)
 
 set(CPACK_GENERATOR NSIS)
 set(CPACK_PACKAGE_NAME Kestrine)

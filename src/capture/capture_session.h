@@ -47,6 +47,10 @@ public:
     // The body of the capture thread; the argument is the session.
     static void CaptureThread(void* session);
 
+    // The protocol switches, then the address rule, on one datagram: whether it is stored.
+    // The recorder asks the same question of the session it takes its settings from.
+    bool KeepsDatagram(const uint8_t* datagram, int length) const;
+
     // The packet count published by the capture thread (entries below it are complete).
     int32_t PacketCount() const { return m_packetCount.load(std::memory_order_acquire); }
 
@@ -84,7 +88,6 @@ protected:
 
 private:
     void Capture();
-    bool KeepsDatagram(const uint8_t* datagram, int length) const;
 };
 
 }  // namespace kestrine

@@ -41,16 +41,6 @@ bool StampOf(int64_t ns, Stamp* stamp)
     return true;
 }
 
-// Appends value in the machine's byte order, as pcap files are written: readers tell the
-// order from the magic number.
-template <typename T>
-void Append(std::vector<uint8_t>& out, T value)
-{
-    uint8_t bytes[sizeof value];
-    std::memcpy(bytes, &value, sizeof value);
-    out.insert(out.end(), bytes, bytes + sizeof value);
-}
-
 // Why records[0..count) cannot be saved, or empty when they can.
 std::string Refusal(const PacketRecord* records, int32_t count)
 {
@@ -65,20 +55,48 @@ std::string Refusal(const PacketRecord* records, int32_t count)
     return {};
 }
 
+// Writes value in the machine's byte order, as pcap files are written: readers tell the
+// order from the magic number.
+template <typename T>
+uint8_t* Put(uint8_t* out, T value)
+{
+    std::memcpy(out, &value, sizeof value);
+    return out + sizeof value;
+}
+
 // Appends one record, already checked.
 void AppendRecord(std::vector<uint8_t>& block, const PacketRecord& record)
 {
-    Stamp stamp{};
-    StampOf(record.arrivalNs, &stamp);
     const uint32_t length = static_cast<uint32_t>(record.length);
-    Append(block, static_cast<uint32_t>(stamp.seconds));
-    Append(block, static_cast<uint32_t>(stamp.nanoseconds));
-    Append(block, length);  // captured: always whole, below the snapshot length
-    Append(block, length);  // on the wire
+    uint8_t header[SAVED_RECORD_HEADER_BYTES];
+    WritePcapRecordHeader(header, record.arrivalNs, length);
+    block.insert(block.end(), header, header + sizeof header);
     if (length > 0) block.insert(block.end(), record.data, record.data + length);
 }
 
 }  // namespace
+
+void WritePcapFileHeader(uint8_t* out)
+{
+    out = Put(out, NANOSECOND_MAGIC);
+    out = Put(out, VERSION_MAJOR);
+    out = Put(out, VERSION_MINOR);
+    out = Put(out, TIME_ZONE);
+    out = Put(out, SIGNIFICANT_FIGURES);
+    out = Put(out, static_cast<uint32_t>(SAVE_SNAPSHOT_LENGTH));
+    Put(out, LINKTYPE_RAW);
+}
+
+bool WritePcapRecordHeader(uint8_t* out, int64_t arrivalNs, uint32_t length)
+{
+    Stamp stamp{};
+    if (!StampOf(arrivalNs, &stamp)) return false;
+    out = Put(out, static_cast<uint32_t>(stamp.seconds));
+    out = Put(out, static_cast<uint32_t>(stamp.nanoseconds));
+    out = Put(out, length);  // captured: always whole, below the snapshot length
+    Put(out, length);        // on the wire
+    return true;
+}
 
 bool SavePackets(const PacketRecord* records, int32_t count, const std::string& path, std::string* error)
 {
@@ -102,13 +120,8 @@ bool PacketSaver::Begin(const PacketRecord* records, int32_t count, const std::s
             m_next = 0;
             m_block.clear();
             m_block.reserve(WRITE_BLOCK_BYTES + static_cast<size_t>(SAVE_SNAPSHOT_LENGTH) + 16);
-            Append(m_block, NANOSECOND_MAGIC);
-            Append(m_block, VERSION_MAJOR);
-            Append(m_block, VERSION_MINOR);
-            Append(m_block, TIME_ZONE);
-            Append(m_block, SIGNIFICANT_FIGURES);
-            Append(m_block, static_cast<uint32_t>(SAVE_SNAPSHOT_LENGTH));
-            Append(m_block, LINKTYPE_RAW);
+            m_block.resize(SAVED_FILE_HEADER_BYTES);
+            WritePcapFileHeader(m_block.data());
             return true;
         }
     }

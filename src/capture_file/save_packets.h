@@ -18,6 +18,12 @@ inline constexpr int32_t SAVE_SNAPSHOT_LENGTH = 262144;
 inline constexpr uint64_t SAVED_FILE_HEADER_BYTES = 24;
 inline constexpr uint64_t SAVED_RECORD_HEADER_BYTES = 16;
 
+// The same layout a piece at a time, for writers that stream records (the recorder): the
+// file header into out[0..24), and a record's header into out[0..16), false (nothing
+// written) when the format cannot hold the arrival time. Machine byte order, as saved.
+void WritePcapFileHeader(uint8_t* out);
+bool WritePcapRecordHeader(uint8_t* out, int64_t arrivalNs, uint32_t length);
+
 // Writes records[0..count) to path (UTF-8) as a classic pcap file at nanosecond resolution, link
 // type raw IPv4 (101), each record stamped with its arrival time (arrivalNs). Written to a
 // temporary file beside path and renamed over it at the end, so a failed write never leaves

@@ -45,6 +45,7 @@ uninstall() {
     sleep 0.2
   done
   [[ ! -e $drive/$folder/kestrine.exe ]] || fail "kestrine.exe left after uninstalling"
+  [[ ! -e $drive/$folder/kestrine-capture.exe ]] || fail "kestrine-capture.exe left after uninstalling"
   [[ ! -e $menu ]] || fail "the Start-menu folder left after uninstalling"
   ! reg_exists "$uninstall_key" || fail "the uninstall entry left after uninstalling"
   ! reg_exists 'HKLM\Software\Harvoll' || fail "HKLM\\Software\\Harvoll left after uninstalling"
@@ -60,6 +61,7 @@ timeout 60 "$wine" reg delete 'HKLM\Software\Classes\.pcapng' /f >/dev/null 2>&1
 rm -rf "${drive:?}/$folder"
 install
 [[ -f $drive/$folder/kestrine.exe ]] || fail "kestrine.exe not installed"
+[[ -f $drive/$folder/kestrine-capture.exe ]] || fail "kestrine-capture.exe not installed"
 [[ -f $drive/$folder/Uninstall.exe ]] || fail "no uninstaller"
 [[ -f $menu/Kestrine.lnk ]] || fail "no shortcut Kestrine in the Start-menu folder Kestrine"
 [[ -f "$menu/Kestrine as administrator.lnk" ]] || fail "no shortcut \"Kestrine as administrator\""

@@ -44,7 +44,8 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [[ -n $(field Description) ]] || fail "no Description"
 depends=$(field Depends)
 wanted=(libstdc++6)  # the shared-library scan ran; kestrine-dump needs no libpcap
-(( gui )) && wanted+=(libqt6widgets6 libcap2-bin adduser)
+wanted+=(libcap2-bin adduser)  # postinst grants kestrine-capture its right
+(( gui )) && wanted+=(libqt6widgets6)
 for package in "${wanted[@]}"; do
   [[ ", $depends," == *", $package "* || ", $depends," == *", $package,"* ]] || fail "Depends lacks $package: $depends"
 done
@@ -54,7 +55,8 @@ dpkg-deb -c "$deb" | awk '{print $6}' >"$out/files"
 cat "$out/files"
 icon_sizes=(16 32 48 64 128 256)
 doc=./usr/share/doc/kestrine
-expected=(./usr/bin/kestrine-dump "$doc/copyright" "$doc/changelog.Debian.gz" ./usr/share/man/man1/kestrine-dump.1.gz)
+expected=(./usr/bin/kestrine-dump ./usr/bin/kestrine-capture "$doc/copyright" "$doc/changelog.Debian.gz"
+  ./usr/share/man/man1/kestrine-dump.1.gz ./usr/share/man/man1/kestrine-capture.1.gz)
 if (( gui )); then
   expected+=(./usr/bin/kestrine ./usr/share/applications/kestrine.desktop ./usr/share/man/man1/kestrine.1.gz
     ./usr/share/icons/hicolor/scalable/apps/kestrine.svg)
@@ -66,6 +68,9 @@ done
 grep -v -e '^\./$' -e '^\./usr/' "$out/files" && fail "files outside /usr"
 grep -e '^\./usr/local' "$out/files" && fail "files under /usr/local"
 grep -F -e "$build" "$out/files" && fail "files under the build path"
+# kestrine-dump only reads files: open to everyone (postinst narrows the capturing programs).
+dpkg-deb -c "$deb" >"$out/listing"
+grep -q '^-rwxr-xr-x .* \./usr/bin/kestrine-dump$' "$out/listing" || fail "kestrine-dump is not mode 0755"
 
 # Contents: stripped programs that do not point into the build tree; the documentation;
 # the entry and icons.
@@ -113,44 +118,48 @@ if (( gui )); then
     fail "the scalable icon is not an SVG image"
 fi
 
-# postinst: present and executable with a GUI, run with stand-ins that log their arguments,
-# once without the group and once with it (nothing may be added then).
+# postinst: present and executable, run with stand-ins that log their arguments, once
+# without the group and once with it (nothing may be added then), with the extracted
+# package as DPKG_ROOT: it grants the right to the capturing programs the package holds.
 dpkg-deb -e "$deb" "$out/control"
-if (( gui )); then
-  postinst=$out/control/postinst
-  if [[ ! -x $postinst ]]; then
-    fail "no executable postinst"
-  else
-    echo "--- postinst"
-    cat "$postinst"
-    sh -n "$postinst" || fail "postinst does not parse"
-    mkdir "$out/bin"
-    # shellcheck disable=SC2016  # the stand-ins expand $* and $LOG when they run
-    {
-      for tool in addgroup chown chmod setcap; do
-        printf '#!/bin/sh\necho "%s $*" >>"$LOG"\n' "$tool" >"$out/bin/$tool"
-      done
-      printf '#!/bin/sh\necho "getent $*" >>"$LOG"\n[ -n "$GROUP_EXISTS" ]\n' >"$out/bin/getent"
-      # dpkg-statoverride --list answers "none" (status 1) like a system without an override.
-      printf '#!/bin/sh\necho "dpkg-statoverride $*" >>"$LOG"\nexit 1\n' >"$out/bin/dpkg-statoverride"
-    }
-    chmod +x "$out"/bin/*
-    run_postinst() {
-      : >"$out/log"
-      LOG=$out/log GROUP_EXISTS=$1 PATH="$out/bin:$PATH" sh "$postinst" configure "" || fail "postinst configure failed"
-      grep -v -e '^getent' -e '^dpkg-statoverride' "$out/log" | paste -sd '|'
-    }
-    first=$(run_postinst "")
-    again=$(run_postinst yes)
-    echo "postinst, new group:      $first"
-    echo "postinst, group existing: $again"
-    grant='chown root:kestrine /usr/bin/kestrine|chmod 0750 /usr/bin/kestrine|setcap cap_net_raw+ep /usr/bin/kestrine'
-    [[ $first == "addgroup --quiet --system kestrine|$grant" ]] || fail "postinst, new group: $first"
-    [[ $again == "$grant" ]] || fail "postinst, group existing: $again"
+postinst=$out/control/postinst
+if [[ ! -x $postinst ]]; then
+  fail "no executable postinst"
+else
+  echo "--- postinst"
+  cat "$postinst"
+  sh -n "$postinst" || fail "postinst does not parse"
+  mkdir "$out/bin"
+  # shellcheck disable=SC2016  # the stand-ins expand $* and $LOG when they run
+  {
+    for tool in addgroup chown chmod setcap; do
+      printf '#!/bin/sh\necho "%s $*" >>"$LOG"\n' "$tool" >"$out/bin/$tool"
+    done
+    printf '#!/bin/sh\necho "getent $*" >>"$LOG"\n[ -n "$GROUP_EXISTS" ]\n' >"$out/bin/getent"
+    # dpkg-statoverride --list answers "none" (status 1) like a system without an override.
+    printf '#!/bin/sh\necho "dpkg-statoverride $*" >>"$LOG"\nexit 1\n' >"$out/bin/dpkg-statoverride"
+  }
+  chmod +x "$out"/bin/*
+  run_postinst() {
     : >"$out/log"
-    LOG=$out/log PATH="$out/bin:$PATH" sh "$postinst" remove >/dev/null || fail "postinst remove failed"
-    [[ ! -s $out/log ]] || fail "postinst acts outside configure"
-  fi
+    LOG=$out/log GROUP_EXISTS=$1 DPKG_ROOT=$out/root PATH="$out/bin:$PATH" sh "$postinst" configure "" || fail "postinst configure failed"
+    grep -v -e '^getent' -e '^dpkg-statoverride' "$out/log" | paste -sd '|'
+  }
+  first=$(run_postinst "")
+  again=$(run_postinst yes)
+  echo "postinst, new group:      $first"
+  echo "postinst, group existing: $again"
+  programs=("$out/root/usr/bin/kestrine-capture")
+  (( gui )) && programs=("$out/root/usr/bin/kestrine" "${programs[@]}")
+  grant=''
+  for program in "${programs[@]}"; do
+    grant+="${grant:+|}chown root:kestrine $program|chmod 0750 $program|setcap cap_net_raw+ep $program"
+  done
+  [[ $first == "addgroup --quiet --system kestrine|$grant" ]] || fail "postinst, new group: $first"
+  [[ $again == "$grant" ]] || fail "postinst, group existing: $again"
+  : >"$out/log"
+  LOG=$out/log PATH="$out/bin:$PATH" sh "$postinst" remove >/dev/null || fail "postinst remove failed"
+  [[ ! -s $out/log ]] || fail "postinst acts outside configure"
 fi
 
 (( failures == 0 )) || { echo "$failures check(s) failed"; exit 1; }
