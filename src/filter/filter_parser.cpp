@@ -353,7 +353,7 @@ private:
     // fail sooner), and returns false.
     bool Fail(const Token& at, const std::string& message)
     {
-        if (!m_final && (!m_failed || at.column >= m_error.column)) {
+        if (!m_final && (m_error.message.empty() || at.column >= m_error.column)) {
             m_error.column = at.column;
             m_error.message = message + (at.kind == Token::End ? ", found the end" : ", found " + Quoted(at));
         }
@@ -378,12 +378,9 @@ private:
         size_t values, conditions;
     };
     Mark Save() const { return {m_at, m_failed, m_error, m_tree.values.size(), m_tree.conditions.size()}; }
-    // A reading succeeded: the mistakes of readings tried before it no longer count.
-    void Forget(const Mark& m)
-    {
-        m_failed = m.failed;
-        m_error = m.error;
-    }
+    // A reading succeeded: the mistake of the one abandoned before it is kept only to be
+    // reported if nothing later gets further.
+    void Forget(const Mark& m) { m_failed = m.failed; }
     void Restore(const Mark& m, bool keepError)
     {
         m_at = m.at;
@@ -906,6 +903,7 @@ private:
         uint32_t address = 0, mask = 0xffffffff;
         int parts = 0;
         bool overflow = false;
+        if (IsSymbol(Peek(), ":")) return Refuse(v, "IPv6 and link-layer addresses do not apply to IPv4 datagrams");
         if (ReadDotted(v.text, address, parts)) {
         } else if (!v.escaped && ReadNumber(v.text, address, overflow) && !overflow) {
             parts = 0;  // a number: 32 bits
@@ -914,7 +912,6 @@ private:
                 return Refuse(v, "'" + std::string(v.text) + "' is not an IPv4 address");
             return Refuse(v, "unknown host '" + std::string(v.text) + "' (names are not looked up)");
         }
-        if (IsSymbol(Peek(), ":")) return Refuse(v, "IPv6 and link-layer addresses do not apply to IPv4 datagrams");
         const bool slash = IsSymbol(Peek(), "/");
         const bool masked = IsWord(Peek(), Word::Mask);
         if (type == Type::Host) {

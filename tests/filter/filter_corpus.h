@@ -72,7 +72,18 @@ inline const std::vector<std::string>& FilterCorpus()
         "udp port 53 or udp port 67 or udp port 68 or udp port 123 or udp port 161",
         "not port 80 and not port 443 and not port 22 and not port 53",
     };
-    return corpus;
+    static const std::vector<std::string> withLong = [] {
+        // Long enough that jumps go beyond 255 instructions.
+        std::vector<std::string> all = corpus;
+        std::string ports = "port 1000", hosts = "host 198.18.0.1";
+        for (int i = 1; i <= 60; ++i) ports += " or port " + std::to_string(1000 + 17 * i);
+        for (int i = 2; i <= 40; ++i) hosts += " or host 198.18.0." + std::to_string(i);
+        all.push_back("tcp[13] & tcp-syn != 0 and (" + ports + ")");
+        all.push_back("not (" + hosts + ") and (udp or icmp[0] = 8)");
+        all.push_back("(" + hosts + ") and not (" + ports + ")");
+        return all;
+    }();
+    return withLong;
 }
 
 inline void PutBe16(std::vector<uint8_t>& d, size_t at, uint32_t v)
