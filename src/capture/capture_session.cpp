@@ -89,9 +89,10 @@ int CaptureSession::SetKilobyteLimit(int kilobytes)
     return m_kilobyteLimit;
 }
 
-bool CaptureSession::SetCaptureFilter(const std::vector<BpfInstruction>& program)
+bool CaptureSession::SetCaptureFilter(const std::vector<BpfInstruction>& program, bool inKernel)
 {
-    m_filterInKernel = !program.empty() && m_socket.AttachFilter(program.data(), program.size()) == SOCKET_OK;
+    m_filterInKernel =
+        inKernel && !program.empty() && m_socket.AttachFilter(program.data(), program.size()) == SOCKET_OK;
     if (!m_filterInKernel) m_socket.AttachFilter(nullptr, 0);
     m_captureFilter = m_filterInKernel ? std::vector<BpfInstruction>{} : program;
     m_socket.Drain();

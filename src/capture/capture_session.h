@@ -44,10 +44,10 @@ public:
 
     // Sets the capture filter while idle: a compiled filter expression (empty: none), kept
     // beside the protocol switches and the address rule. Where the socket takes it (Linux)
-    // the kernel drops what it refuses before it is queued; elsewhere the capture thread
-    // runs it on each datagram. What was queued before is drained. Returns whether the
-    // kernel runs it.
-    bool SetCaptureFilter(const std::vector<BpfInstruction>& program);
+    // the kernel drops what it refuses before it is queued; elsewhere, or with inKernel
+    // false, the capture thread runs it on each datagram. What was queued before is
+    // drained. Returns whether the kernel runs it.
+    bool SetCaptureFilter(const std::vector<BpfInstruction>& program, bool inKernel = true);
     bool CaptureFilterInKernel() const { return m_filterInKernel; }
 
     // Prepares a new capture while idle: clears the stop request, drains the socket, zeroes
