@@ -23,6 +23,7 @@
 
 #include "capture_file/capture_file.h"
 #include "capture_file/save_packets.h"
+#include "common/text_format.h"
 #include "decode/packet_detail.h"
 #include "bench/bench_process.h"
 #include "bench/sample_capture.h"
@@ -38,8 +39,7 @@ namespace {
 // The search as the window made it before: each packet's tree, node by node.
 bool SearchBefore(const std::vector<PacketRecord>& records, std::string needle)
 {
-    const auto fold = [](char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c); };
-    for (char& c : needle) c = fold(c);
+    for (char& c : needle) c = FoldAscii(c);
     DetailTree tree;
     for (size_t i = 0; i < records.size(); ++i) {
         tree.Clear();
@@ -47,7 +47,7 @@ bool SearchBefore(const std::vector<PacketRecord>& records, std::string needle)
         for (NodeId node = 0; node < static_cast<NodeId>(tree.Size()); ++node) {
             const std::string_view text = tree.Text(node);
             if (std::search(text.begin(), text.end(), needle.begin(), needle.end(),
-                            [&](char a, char b) { return fold(a) == b; }) != text.end())
+                            [](char a, char b) { return FoldAscii(a) == b; }) != text.end())
                 return true;
         }
     }

@@ -95,7 +95,7 @@ DISPLAY=":$display" openbox >/dev/null 2>&1 &
   timeout 300 "$wine" wineboot -i </dev/null >/dev/null 2>&1
   cp -n /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
   timeout 60 "$wineserver" -k </dev/null >/dev/null 2>&1 || true
-  timeout 300 "$wine" "$build/tests/windows/windows_ui_tests.exe" \
+  timeout 300 "$wine" "$build/tests/windows_ui_tests.exe" \
     --gtest_filter='*WidestCommonLine*:*OpensFilesCopiesAndFinds*' </dev/null | tail -n 3
   exit "${PIPESTATUS[0]}"
 )

@@ -42,9 +42,7 @@ CaptureSession::CaptureSession(const HostAddress& address, uint32_t bufferKiloby
     if (m_socket.Create(SOCK_RAW, 0) != SOCKET_OK) m_errors |= CAPTURE_ERR_SOCKET;
     if (m_socket.SetReceiveTimeout(RECEIVE_TIMEOUT_MS) != SOCKET_OK) m_errors |= CAPTURE_ERR_RCVTIMEO;
     m_socket.SetSendTimeout(RECEIVE_TIMEOUT_MS);
-#ifdef _WIN32
     m_socket.SetReceiveBufferSize(KERNEL_QUEUE_BYTES);  // best effort: a small queue only loses bursts
-#endif
     // On Linux the socket's ring holds the bursts; it needs no capability beyond opening the socket.
     if (m_socket.SetHeaderIncluded() != SOCKET_OK) m_errors |= CAPTURE_ERR_HDRINCL;
     if (m_socket.Bind(address) != SOCKET_OK) m_errors |= CAPTURE_ERR_BIND;

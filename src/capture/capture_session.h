@@ -32,7 +32,7 @@ public:
     static constexpr uint32_t MIN_INDEX_ENTRIES = 10;
     static constexpr uint32_t MAX_INDEX_ENTRIES = 8192;
     static constexpr int RECEIVE_TIMEOUT_MS = 10;
-    static constexpr int KERNEL_QUEUE_BYTES = 8 << 20;  // Windows only: Linux reads a ring
+    static constexpr int KERNEL_QUEUE_BYTES = 8 << 20;  // the kernel's queue; Linux reads a ring instead
 
     // Allocates, opens, configures and binds; never throws. Read m_ready (and m_errors).
     CaptureSession(const HostAddress& address, uint32_t bufferKilobytes, uint32_t indexEntries);

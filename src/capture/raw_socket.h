@@ -4,9 +4,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "capture/host_address.h"
 #include "filter/bpf.h"
+// The platform's socket handle: SocketHandle and INVALID_SOCKET_HANDLE.
+#ifdef _WIN32
+#include "capture/socket_handle_win.h"
+#else
+#include "capture/socket_handle_linux.h"
+#endif
 
 namespace kestrine {
 
@@ -22,18 +29,10 @@ inline constexpr int RECEIVE_NOTHING = -1;    // time-out, or a datagram lost to
 inline constexpr int RECEIVE_TOO_LARGE = -2;  // the next datagram is longer than the room given; it is lost
 inline constexpr int RECEIVE_GONE = -3;       // the bound interface no longer exists: nothing more will come
 
-#ifdef _WIN32
-using SocketHandle = uintptr_t;  // SOCKET
-inline constexpr SocketHandle INVALID_SOCKET_HANDLE = ~static_cast<uintptr_t>(0);
-#else
-using SocketHandle = int;
-inline constexpr SocketHandle INVALID_SOCKET_HANDLE = -1;
-#endif
-
 class RawSocket {
 public:
-    RawSocket() = default;
-    ~RawSocket() { Close(); }
+    RawSocket();
+    ~RawSocket();
     RawSocket(const RawSocket&) = delete;
     RawSocket& operator=(const RawSocket&) = delete;
 
@@ -45,7 +44,7 @@ public:
     int SetReceiveTimeout(int milliseconds);
     int SetSendTimeout(int milliseconds);
     int SetHeaderIncluded();
-    // Kernel receive queue size (Windows; on Linux the ring takes the queue's place).
+    // Kernel receive queue size (on Linux the ring takes the queue's place: it matters on Windows).
     int SetReceiveBufferSize(int bytes);
     // Binds to the interface holding the address; on failure the socket is closed. 1 or 4.
     int Bind(const HostAddress& address);
@@ -75,26 +74,11 @@ public:
     int64_t m_lastStampNs = NO_STAMP;
 
 private:
-    int m_receiveTimeoutMs = 0;  // as last set: the longest a receive waits
-#ifndef _WIN32
-    // The receive ring (Linux): mapped by Create, unmapped by Close.
-    bool MapRing();
-    void UnmapRing();
-    // Hands the block being read back to the kernel and moves on to the next.
-    void ReleaseBlock();
-    // Waits up to the receive time-out for the block read next to be handed over: SOCKET_OK
-    // when it was, else what Receive returns.
-    int WaitForBlock();
-    // Pending socket error (a link that went down): cleared, and its code, or 0.
-    int TakePendingError();
-    // The interface the socket was bound to has been removed (the binding is gone with it).
-    bool BoundInterfaceGone();
+    // The platform's own state (on Linux the receive ring), defined in the platform's file.
+    struct Platform;
 
-    uint8_t* m_ring = nullptr;
-    unsigned m_block = 0;         // block read next, or being read
-    size_t m_frameOffset = 0;     // next frame in that block, from the block's start
-    uint32_t m_framesLeft = 0;    // frames of that block not yet handed over; 0: not open
-#endif
+    int m_receiveTimeoutMs = 0;  // as last set: the longest a receive waits
+    std::unique_ptr<Platform> m_platform;
 };
 
 }  // namespace kestrine

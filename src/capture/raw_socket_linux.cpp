@@ -91,6 +91,26 @@ double MonotonicSeconds()
 
 }  // namespace
 
+// The receive ring: mapped by Create, unmapped by Close.
+struct RawSocket::Platform {
+    bool MapRing(int handle);
+    void UnmapRing();
+    // Hands the block being read back to the kernel and moves on to the next.
+    void ReleaseBlock();
+    // Waits up to timeoutMs for the block read next to be handed over: SOCKET_OK when it
+    // was, else what Receive returns (with *lastError set).
+    int WaitForBlock(int handle, int timeoutMs, int32_t* lastError);
+
+    uint8_t* m_ring = nullptr;
+    unsigned m_block = 0;         // block read next, or being read
+    size_t m_frameOffset = 0;     // next frame in that block, from the block's start
+    uint32_t m_framesLeft = 0;    // frames of that block not yet handed over; 0: not open
+};
+
+RawSocket::RawSocket() : m_platform(std::make_unique<Platform>()) {}
+
+RawSocket::~RawSocket() { Close(); }
+
 // The datagram starts tp_mac bytes into its frame, after the header, and is tp_snaplen
 // bytes long; tp_len is its length on the wire, which the kernel never puts below tp_snaplen.
 // With tp_snaplen <= tp_len, a datagram whose tp_len fits the room is copied whole within it.
@@ -118,9 +138,9 @@ int RawSocket::Create(int /*type*/, int /*protocol*/)
     }
     // The ring is mapped here too, before Bind: the unbound socket has nothing to put in it.
     sock_fprog program{static_cast<unsigned short>(sizeof IPV4_ONCE / sizeof IPV4_ONCE[0]), IPV4_ONCE};
-    if (setsockopt(m_handle, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) != 0 || !MapRing()) {
+    if (setsockopt(m_handle, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) != 0 || !m_platform->MapRing(m_handle)) {
         m_lastError = errno;
-        UnmapRing();
+        m_platform->UnmapRing();
         close(m_handle);
         m_handle = INVALID_SOCKET_HANDLE;
         return SOCKET_CREATE_FAILED;
@@ -128,18 +148,18 @@ int RawSocket::Create(int /*type*/, int /*protocol*/)
     return SOCKET_OK;
 }
 
-bool RawSocket::MapRing()
+bool RawSocket::Platform::MapRing(int handle)
 {
     const int version = TPACKET_V3;
-    if (setsockopt(m_handle, SOL_PACKET, PACKET_VERSION, &version, sizeof version) != 0) return false;
+    if (setsockopt(handle, SOL_PACKET, PACKET_VERSION, &version, sizeof version) != 0) return false;
     tpacket_req3 request{};
     request.tp_block_size = BLOCK_BYTES;
     request.tp_block_nr = BLOCK_COUNT;
     request.tp_frame_size = FRAME_BYTES;
     request.tp_frame_nr = BLOCK_BYTES / FRAME_BYTES * BLOCK_COUNT;
     request.tp_retire_blk_tov = RETIRE_MS;
-    if (setsockopt(m_handle, SOL_PACKET, PACKET_RX_RING, &request, sizeof request) != 0) return false;
-    void* ring = mmap(nullptr, RING_BYTES, PROT_READ | PROT_WRITE, MAP_SHARED, m_handle, 0);
+    if (setsockopt(handle, SOL_PACKET, PACKET_RX_RING, &request, sizeof request) != 0) return false;
+    void* ring = mmap(nullptr, RING_BYTES, PROT_READ | PROT_WRITE, MAP_SHARED, handle, 0);
     if (ring == MAP_FAILED) return false;
     m_ring = static_cast<uint8_t*>(ring);
     m_block = 0;
@@ -148,7 +168,7 @@ bool RawSocket::MapRing()
     return true;
 }
 
-void RawSocket::UnmapRing()
+void RawSocket::Platform::UnmapRing()
 {
     if (m_ring) munmap(m_ring, RING_BYTES);
     m_ring = nullptr;
@@ -156,7 +176,7 @@ void RawSocket::UnmapRing()
     m_framesLeft = 0;
 }
 
-void RawSocket::ReleaseBlock()
+void RawSocket::Platform::ReleaseBlock()
 {
     __atomic_store_n(&BlockAt(m_ring, m_block)->hdr.bh1.block_status, TP_STATUS_KERNEL, __ATOMIC_RELEASE);
     m_block = (m_block + 1) % BLOCK_COUNT;
@@ -164,49 +184,54 @@ void RawSocket::ReleaseBlock()
     m_framesLeft = 0;
 }
 
-int RawSocket::TakePendingError()
+namespace {
+
+// Pending socket error (a link that went down): cleared, and its code, or 0.
+int TakePendingError(int handle)
 {
     int error = 0;
     socklen_t size = sizeof error;
-    if (getsockopt(m_handle, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return errno;
+    if (getsockopt(handle, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return errno;
     return error;
 }
 
 // Removing the interface unbinds the socket: the kernel sets its interface index to -1, and
 // an interface that comes back, even under the same name and address, is a new one.
-bool RawSocket::BoundInterfaceGone()
+bool BoundInterfaceGone(int handle)
 {
     sockaddr_ll bound{};
     socklen_t size = sizeof bound;
-    if (getsockname(m_handle, reinterpret_cast<sockaddr*>(&bound), &size) != 0) return errno == EBADF;
+    if (getsockname(handle, reinterpret_cast<sockaddr*>(&bound), &size) != 0) return errno == EBADF;
     return bound.sll_ifindex <= 0;
 }
 
-int RawSocket::WaitForBlock()
+}  // namespace
+
+int RawSocket::Platform::WaitForBlock(int handle, int timeoutMs, int32_t* lastError)
 {
     const tpacket_block_desc* block = BlockAt(m_ring, m_block);
-    const double deadline = MonotonicSeconds() + m_receiveTimeoutMs * 1e-3;
+    const double deadline = MonotonicSeconds() + timeoutMs * 1e-3;
     int error = EAGAIN;
     for (;;) {
         const double left = deadline - MonotonicSeconds();
-        pollfd p{m_handle, POLLIN, 0};
+        pollfd p{handle, POLLIN, 0};
         const int ready = poll(&p, 1, left > 0 ? static_cast<int>(std::ceil(left * 1000)) : 0);
         if (OwnedByUser(block)) return SOCKET_OK;
         if (ready < 0) {
-            m_lastError = errno;
+            *lastError = errno;
             return RECEIVE_NOTHING;
         }
         if (ready == 0) break;
         if (p.revents & (POLLHUP | POLLNVAL)) {
-            m_lastError = ENODEV;
+            *lastError = ENODEV;
             return RECEIVE_GONE;
         }
         if (!(p.revents & POLLERR)) break;  // readable, yet nothing handed over: as a time-out
         // A link that went down (ENETDOWN): the error is cleared, or poll never waits again,
         // and the wait goes on, so a link that stays down costs no processor time.
-        error = TakePendingError();
+        error = TakePendingError(handle);
         if (error == ENODEV || error == ENXIO) {
-            m_lastError = error;
+            *lastError = error;
             return RECEIVE_GONE;
         }
         if (left <= 0) break;
@@ -214,11 +239,11 @@ int RawSocket::WaitForBlock()
     // An interface removed while its link was down reports nothing more: every quiet wait
     // looks for it. Frames the kernel still holds in its open block come first (it hands
     // the block over within RETIRE_MS).
-    if (__atomic_load_n(&block->hdr.bh1.num_pkts, __ATOMIC_ACQUIRE) == 0 && BoundInterfaceGone()) {
-        m_lastError = ENODEV;
+    if (__atomic_load_n(&block->hdr.bh1.num_pkts, __ATOMIC_ACQUIRE) == 0 && BoundInterfaceGone(handle)) {
+        *lastError = ENODEV;
         return RECEIVE_GONE;
     }
-    m_lastError = error;
+    *lastError = error;
     return RECEIVE_NOTHING;
 }
 
@@ -289,38 +314,39 @@ int RawSocket::ReceiveAll()
 
 int RawSocket::Receive(uint8_t* buffer, int length)
 {
+    Platform& ring = *m_platform;
     m_lastStampNs = NO_STAMP;
-    if (!m_ring) {
+    if (!ring.m_ring) {
         m_lastError = EBADF;
         return RECEIVE_NOTHING;
     }
-    auto* const block = BlockAt(m_ring, m_block);
-    if (m_framesLeft == 0) {
+    auto* const block = BlockAt(ring.m_ring, ring.m_block);
+    if (ring.m_framesLeft == 0) {
         if (!OwnedByUser(block)) {
-            const int waited = WaitForBlock();
+            const int waited = ring.WaitForBlock(m_handle, m_receiveTimeoutMs, &m_lastError);
             if (waited != SOCKET_OK) return waited;
         }
-        m_framesLeft = block->hdr.bh1.num_pkts;
-        m_frameOffset = block->hdr.bh1.offset_to_first_pkt;
-        if (m_framesLeft == 0) {  // nothing in it: hand it back and wait again next time
-            ReleaseBlock();
+        ring.m_framesLeft = block->hdr.bh1.num_pkts;
+        ring.m_frameOffset = block->hdr.bh1.offset_to_first_pkt;
+        if (ring.m_framesLeft == 0) {  // nothing in it: hand it back and wait again next time
+            ring.ReleaseBlock();
             m_lastError = EAGAIN;
             return RECEIVE_NOTHING;
         }
     }
 
     const uint8_t* const base = reinterpret_cast<const uint8_t*>(block);
-    const RingFrame check = CheckRingFrame(base, BLOCK_BYTES, m_frameOffset, static_cast<size_t>(std::max(length, 0)));
+    const RingFrame check = CheckRingFrame(base, BLOCK_BYTES, ring.m_frameOffset, static_cast<size_t>(std::max(length, 0)));
     if (check == RingFrame::Outside) {  // the rest of the block cannot be found: hand it back
-        ReleaseBlock();
+        ring.ReleaseBlock();
         m_lastError = EBADMSG;
         return RECEIVE_NOTHING;
     }
-    const auto* frame = reinterpret_cast<const tpacket3_hdr*>(base + m_frameOffset);
+    const auto* frame = reinterpret_cast<const tpacket3_hdr*>(base + ring.m_frameOffset);
     int result = RECEIVE_NOTHING;
     switch (check) {
     case RingFrame::Whole:
-        std::memcpy(buffer, base + m_frameOffset + frame->tp_mac, frame->tp_snaplen);
+        std::memcpy(buffer, base + ring.m_frameOffset + frame->tp_mac, frame->tp_snaplen);
         m_lastStampNs = static_cast<int64_t>(frame->tp_sec) * 1000000000 + frame->tp_nsec;
         result = static_cast<int>(frame->tp_snaplen);
         break;
@@ -336,13 +362,14 @@ int RawSocket::Receive(uint8_t* buffer, int length)
         break;
     }
     // Only the block's last frame has no next one.
-    m_frameOffset += frame->tp_next_offset;
-    if (--m_framesLeft == 0 || frame->tp_next_offset == 0) ReleaseBlock();
+    ring.m_frameOffset += frame->tp_next_offset;
+    if (--ring.m_framesLeft == 0 || frame->tp_next_offset == 0) ring.ReleaseBlock();
     return result;
 }
 
 void RawSocket::Drain()
 {
+    Platform& ring = *m_platform;
     // Hands every filled block back, the one being read included, bounded so a link that
     // never goes quiet cannot hold the caller. The kernel's open block counts as queued
     // too: its frames are waited for (it is handed over within RETIRE_MS) and released.
@@ -352,7 +379,7 @@ void RawSocket::Drain()
     constexpr int MAX_DATAGRAMS = 200000;
     constexpr double MAX_SECONDS = 0.25;
     constexpr int OPEN_BLOCK_WAIT_MS = 2 * RETIRE_MS + 10;
-    if (!IsOpen() || !m_ring) return;
+    if (!IsOpen() || !ring.m_ring) return;
     uint8_t scratch[1];
     while (recv(m_handle, scratch, sizeof scratch, MSG_DONTWAIT | MSG_TRUNC) >= 0) {
     }
@@ -360,11 +387,11 @@ void RawSocket::Drain()
     int released = 0;
     while (released < MAX_DATAGRAMS && MonotonicSeconds() < deadline) {
         pollfd p{m_handle, POLLIN, 0};
-        if (poll(&p, 1, 0) > 0 && (p.revents & POLLERR)) m_lastError = TakePendingError();
-        tpacket_block_desc* block = BlockAt(m_ring, m_block);
+        if (poll(&p, 1, 0) > 0 && (p.revents & POLLERR)) m_lastError = TakePendingError(m_handle);
+        tpacket_block_desc* block = BlockAt(ring.m_ring, ring.m_block);
         if (OwnedByUser(block)) {
-            released += static_cast<int>(m_framesLeft > 0 ? m_framesLeft : block->hdr.bh1.num_pkts);
-            ReleaseBlock();
+            released += static_cast<int>(ring.m_framesLeft > 0 ? ring.m_framesLeft : block->hdr.bh1.num_pkts);
+            ring.ReleaseBlock();
             continue;
         }
         // The kernel counts frames into its open block as they come.
@@ -412,7 +439,7 @@ int RawSocket::Close()
     if (!IsOpen()) return 0;
     // A packet socket has no send direction to shut down; draining and closing is all.
     Drain();
-    UnmapRing();
+    m_platform->UnmapRing();
     if (close(m_handle) != 0) m_lastError = errno;
     m_handle = INVALID_SOCKET_HANDLE;
     return 0;

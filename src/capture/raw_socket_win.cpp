@@ -12,6 +12,13 @@ namespace {
 SOCKET Handle(SocketHandle h) { return static_cast<SOCKET>(h); }
 }  // namespace
 
+// The socket's handle is all a Windows socket needs.
+struct RawSocket::Platform {};
+
+RawSocket::RawSocket() = default;
+
+RawSocket::~RawSocket() { Close(); }
+
 int RawSocket::Create(int type, int protocol)
 {
     const SOCKET s = WSASocketA(AF_INET, type, protocol, nullptr, 0, WSA_FLAG_OVERLAPPED);

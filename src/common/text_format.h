@@ -1,6 +1,6 @@
 // The one formatter of each kind of value shown as text: dotted IPv4 addresses and hex
-// digits. Used by the capture engine, the filter, the decoders, the adapter provider and
-// the window alike.
+// digits; and the one ASCII case folding. Used by the capture engine, the filter, the
+// decoders, the adapter provider and the window alike.
 #pragma once
 
 #include <cstdint>
@@ -17,5 +17,8 @@ inline constexpr int DOTTED_QUAD_SIZE = 16;
 int FormatDottedQuad(uint32_t hostOrder, char (&out)[DOTTED_QUAD_SIZE]);
 // The same of four octets as they lie on the wire (network order).
 int FormatDottedQuad(const uint8_t* octets, char (&out)[DOTTED_QUAD_SIZE]);
+
+// The letters A to Z in lower case; every other byte as it is.
+constexpr char FoldAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
 
 }  // namespace kestrine

@@ -3,7 +3,9 @@
 // window, the dump tool and the tests read it. No UI types.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +39,15 @@ class DetailTree final : public SummaryTarget {
 public:
     // Appends text as the last child of parent (NO_NODE: the last top-level line).
     NodeId InsertLine(std::string_view text, NodeId parent);
+    // Room for a line of at most `most` bytes written in place, at the end of the text; it
+    // stays valid until the next line is added.
+    char* LineSpace(size_t most)
+    {
+        if (m_text.size() - m_textSize < most) m_text.resize(std::max(2 * m_text.size(), m_textSize + most));
+        return m_text.data() + m_textSize;
+    }
+    // Appends the length bytes written at LineSpace() as the last child of parent.
+    NodeId AddWrittenLine(size_t length, NodeId parent);
     NodeId AddTopLevelLine(std::string_view text) override { return InsertLine(text, NO_NODE); }
     void SetTag(NodeId node, uint32_t tag) { m_nodes[static_cast<size_t>(node)].tag = tag; }
     void SetExpanded(NodeId node, bool expanded) { m_nodes[static_cast<size_t>(node)].expanded = expanded; }
@@ -47,13 +58,18 @@ public:
     std::string_view Text(NodeId node) const
     {
         const Node& n = m_nodes[static_cast<size_t>(node)];
-        return std::string_view(m_text).substr(n.textOffset, n.textLength);
+        return std::string_view(m_text.data() + n.textOffset, n.textLength);
     }
     NodeId Parent(NodeId node) const { return m_nodes[static_cast<size_t>(node)].parent; }
     uint32_t Tag(NodeId node) const { return m_nodes[static_cast<size_t>(node)].tag; }
     bool Expanded(NodeId node) const { return m_nodes[static_cast<size_t>(node)].expanded; }
     NodeId FirstChild(NodeId node) const { return node == NO_NODE ? m_firstTop : m_nodes[static_cast<size_t>(node)].firstChild; }
     NodeId NextSibling(NodeId node) const { return m_nodes[static_cast<size_t>(node)].nextSibling; }
+    // Every node's text back to back, in the order the nodes were added; a search reads
+    // it in one pass and asks WithinOneLine whether a hit is real.
+    std::string_view AllText() const { return std::string_view(m_text.data(), m_textSize); }
+    // Whether length bytes from offset into AllText() lie within one node's text.
+    bool WithinOneLine(size_t offset, size_t length) const;
     // Children of a node (NO_NODE: the top-level lines), in order.
     std::vector<NodeId> Children(NodeId node) const;
 
@@ -74,7 +90,10 @@ private:
         bool expanded = false;
     };
     std::vector<Node> m_nodes;
-    std::string m_text;  // all node texts back to back: no allocation per line
+    // All node texts back to back in the first m_textSize bytes; grown, never shrunk, so a
+    // line is written in place with no allocation per line.
+    std::vector<char> m_text;
+    size_t m_textSize = 0;
     NodeId m_firstTop = NO_NODE;
     NodeId m_lastTop = NO_NODE;
 };

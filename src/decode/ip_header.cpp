@@ -23,28 +23,35 @@ void AddIpHeader(DetailTree& tree, const PacketCursor& ip, NodeId parent)
     const uint16_t id = ip.Be16(4);
     const uint8_t ttl = ip.U8(8);
 
-    AddLine(tree, h, "Version: %1d", versionAndLength >> 4);
-    AddLine(tree, h, "Header Length: %2d (32-bit words)", versionAndLength & 0x0F);
-    AddLine(tree, h, "Packet Length   0x%04x (%d) bytes", totalLength, totalLength);
-    AddLine(tree, h, "Protocol: %s  (%d)", ProtocolName(protocol), protocol);
-    AddLine(tree, h, "Src IP: %s", source);
-    AddLine(tree, h, "Dst IP: %s", destination);
-    AddLine(tree, h, "ID        0x%04x (%d)", id, id);
-    AddLine(tree, h, "TTL       0x%02x (%d)", ttl, ttl);
+    // Every packet has these lines: built directly rather than through formats.
+    LineBuilder(tree).Text("Version: ").Decimal(versionAndLength >> 4, 1).AddTo(h);
+    LineBuilder(tree).Text("Header Length: ").Decimal(versionAndLength & 0x0F, 2).Text(" (32-bit words)").AddTo(h);
+    LineBuilder(tree).Text("Packet Length   0x").Hex(totalLength, 4).Text(" (").Decimal(totalLength).Text(") bytes").AddTo(h);
+    LineBuilder(tree).Text("Protocol: ").Text(ProtocolName(protocol)).Text("  (").Decimal(protocol).Text(")").AddTo(h);
+    LineBuilder(tree).Text("Src IP: ").Text(source).AddTo(h);
+    LineBuilder(tree).Text("Dst IP: ").Text(destination).AddTo(h);
+    LineBuilder(tree).Text("ID        0x").Hex(id, 4).Text(" (").Decimal(id).Text(")").AddTo(h);
+    LineBuilder(tree).Text("TTL       0x").Hex(ttl, 2).Text(" (").Decimal(ttl).Text(")").AddTo(h);
 
     const NodeId s = InsertLine(tree, "Type of Service", h);
     SetTag(tree, s, TypeOfServiceSection);
     const uint8_t tos = ip.U8(1);
-    AddLine(tree, s, "Reliability: %1d", (tos >> 2) & 1);
-    AddLine(tree, s, "Throughput:  %1d", (tos >> 3) & 1);
-    AddLine(tree, s, "Delay:       %1d", (tos >> 4) & 1);
-    AddLine(tree, s, "Precedence:  %1d ", tos >> 5);
+    LineBuilder(tree).Text("Reliability: ").Decimal((tos >> 2) & 1, 1).AddTo(s);
+    LineBuilder(tree).Text("Throughput:  ").Decimal((tos >> 3) & 1, 1).AddTo(s);
+    LineBuilder(tree).Text("Delay:       ").Decimal((tos >> 4) & 1, 1).AddTo(s);
+    LineBuilder(tree).Text("Precedence:  ").Decimal(tos >> 5, 1).Text(" ").AddTo(s);
 
     const uint16_t fragment = ip.Be16(6);
-    AddLine(tree, h, "MoreFrags %1d   DontFrag %1d   FragOffset %d", (fragment >> 13) & 1, (fragment >> 14) & 1,
-            fragment & 0x1FFF);
+    LineBuilder(tree)
+        .Text("MoreFrags ")
+        .Decimal((fragment >> 13) & 1, 1)
+        .Text("   DontFrag ")
+        .Decimal((fragment >> 14) & 1, 1)
+        .Text("   FragOffset ")
+        .Decimal(fragment & 0x1FFF)
+        .AddTo(h);
     const uint16_t checksum = ip.Be16(10);
-    AddLine(tree, h, "Checksum  0x%04x (%d)", checksum, checksum);
+    LineBuilder(tree).Text("Checksum  0x").Hex(checksum, 4).Text(" (").Decimal(checksum).Text(")").AddTo(h);
 
     ApplyRememberedState(tree, h, IpHeaderSection);
     ApplyRememberedState(tree, s, TypeOfServiceSection);

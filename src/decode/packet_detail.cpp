@@ -92,7 +92,7 @@ bool IcmpCarriesDatagram(uint8_t type)
 
 void AddPayloadDump(DetailTree& tree, const PacketCursor& at, int32_t length, NodeId parent)
 {
-    const NodeId d = AddLine(tree, parent, "Data: %d bytes", length);
+    const NodeId d = LineBuilder(tree).Text("Data: ").Signed(length).Text(" bytes").AddTo(parent);
     SetTag(tree, d, PayloadSection);
     try {
         if (length < 0) throw MalformedPacket{};  // the position lies past the captured bytes

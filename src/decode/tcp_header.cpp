@@ -67,26 +67,34 @@ void AddTcpHeader(DetailTree& tree, const PacketCursor& tcp, NodeId parent)
     SetTag(tree, h, TcpHeaderSection);
 
     const uint16_t sourcePort = tcp.Be16(0);
-    AddLine(tree, h, "Src Port  0x%04x (%d)", sourcePort, sourcePort);
+    LineBuilder(tree).Text("Src Port  0x").Hex(sourcePort, 4).Text(" (").Decimal(sourcePort).Text(")").AddTo(h);
     const uint16_t destinationPort = tcp.Be16(2);
-    AddLine(tree, h, "Dst Port  0x%04x (%u)", destinationPort, destinationPort);
+    LineBuilder(tree).Text("Dst Port  0x").Hex(destinationPort, 4).Text(" (").Decimal(destinationPort).Text(")").AddTo(h);
     const uint32_t sequence = tcp.Be32(4);
-    AddLine(tree, h, "Sequence #  0x%08x (%u)", sequence, sequence);
+    LineBuilder(tree).Text("Sequence #  0x").Hex(sequence, 8).Text(" (").Decimal(sequence).Text(")").AddTo(h);
     const uint32_t acknowledgement = tcp.Be32(8);
-    AddLine(tree, h, "Acknowledgement #  0x%08x (%u)", acknowledgement, acknowledgement);
+    LineBuilder(tree)
+        .Text("Acknowledgement #  0x")
+        .Hex(acknowledgement, 8)
+        .Text(" (")
+        .Decimal(acknowledgement)
+        .Text(")")
+        .AddTo(h);
     const uint8_t f = tcp.U8(13);
     char words[TCP_FLAG_TEXT_SIZE];
     FormatTcpFlagWords(f, words);
-    AddLine(tree, h, "Flags: %d%d%d%d%d%d -- %s", (f >> 5) & 1, (f >> 4) & 1, (f >> 3) & 1, (f >> 2) & 1,
-            (f >> 1) & 1, f & 1, words);
+    LineBuilder flags(tree);
+    flags.Text("Flags: ");
+    for (int bit = 5; bit >= 0; --bit) flags.Decimal((f >> bit) & 1);
+    flags.Text(" -- ").Text(words).AddTo(h);
     const uint16_t urgent = tcp.Be16(18);
-    AddLine(tree, h, "Urgent pointer  0x%04x (%u)", urgent, urgent);
+    LineBuilder(tree).Text("Urgent pointer  0x").Hex(urgent, 4).Text(" (").Decimal(urgent).Text(")").AddTo(h);
     const uint16_t window = tcp.Be16(14);
-    AddLine(tree, h, "Window size  0x%04x (%u)", window, window);
+    LineBuilder(tree).Text("Window size  0x").Hex(window, 4).Text(" (").Decimal(window).Text(")").AddTo(h);
     const uint16_t checksum = tcp.Be16(16);
-    AddLine(tree, h, "Checksum  0x%04x (%u)", checksum, checksum);
+    LineBuilder(tree).Text("Checksum  0x").Hex(checksum, 4).Text(" (").Decimal(checksum).Text(")").AddTo(h);
     const unsigned dataOffset = tcp.U8(12) >> 4;
-    AddLine(tree, h, "Data offset  0x%02x (%u bytes)", dataOffset, dataOffset * 4);
+    LineBuilder(tree).Text("Data offset  0x").Hex(dataOffset, 2).Text(" (").Decimal(dataOffset * 4).Text(" bytes)").AddTo(h);
     if (dataOffset < 5) throw MalformedPacket{};
 
     const auto optionLength = static_cast<uint16_t>(dataOffset * 4 - 20);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "common/local_time.h"
 #include "common/text_format.h"
 
 namespace kestrine {
@@ -63,11 +64,7 @@ void FormatLeaseTime(int64_t instant, char (&out)[64])
                                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     const auto t = static_cast<time_t>(instant);
     tm local{};
-#ifdef _WIN32
-    const bool converted = localtime_s(&local, &t) == 0;
-#else
-    const bool converted = localtime_r(&t, &local) != nullptr;
-#endif
+    const bool converted = LocalTime(t, &local);
     if (static_cast<int64_t>(t) != instant || !converted) {
         std::snprintf(out, sizeof out, "[invalid data]");
         return;

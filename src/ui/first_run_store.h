@@ -5,7 +5,7 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
+#include <memory>
 
 namespace kestrine {
 
@@ -14,8 +14,8 @@ inline constexpr const char* FIRST_RUN_VALUE = "FirstRun";
 
 class FirstRunStore {
 public:
-    FirstRunStore() = default;
-    ~FirstRunStore() { Close(); }
+    FirstRunStore();
+    ~FirstRunStore();
     FirstRunStore(const FirstRunStore&) = delete;
     FirstRunStore& operator=(const FirstRunStore&) = delete;
 
@@ -29,13 +29,8 @@ public:
     void Close();
 
 private:
-#ifdef _WIN32
-    void* m_key = nullptr;  // HKEY
-#else
-    std::string m_folder;   // the store's folder, once opened
-    std::string m_path;     // the store's file
-    bool m_open = false;
-#endif
+    struct Platform;  // the platform's handle on the store, in its own file
+    std::unique_ptr<Platform> m_platform;
 };
 
 // The first-run decision: opens the store (on failure: false, nothing shown); when

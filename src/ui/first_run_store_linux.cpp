@@ -1,13 +1,12 @@
 // The first-run store outside Windows: the file $XDG_CONFIG_HOME/Harvoll/Kestrine (or
 // $HOME/.config/...), one value a line in the registry's export syntax:
 //   "FirstRun"=dword:00000001
-//   "Name"="text"
-// Value names compare without regard to ASCII case, as in the registry. Anything in the
-// store's place that is not a regular file, is too large or holds a line of another form is
-// unreadable as a whole: every read fails, and so does every write, which leaves it as it is
-// (through a linked folder it may be someone else's file). Only a missing store or one that
-// reads is written. Writes go through the shared file replacement (platform/file.h), so the
-// store is always either old or new.
+// A value is the first line that begins with its quoted name and '='; writing it replaces
+// that line and keeps every other line as it is. Anything in the store's place that is not a
+// regular file, is too large or holds a line not of the form "name"=... is unreadable as a
+// whole: every read fails, and so does every write, which leaves it as it is (through a
+// linked folder it may be someone else's file). Writes go through the shared file
+// replacement (platform/file.h), so the store is always either old or new.
 #include "ui/first_run_store.h"
 
 #include <fcntl.h>
@@ -32,12 +31,6 @@ constexpr mode_t FOLDER_MODE = 0700;
 constexpr size_t MAX_STORE_BYTES = 64 * 1024;
 constexpr std::string_view DWORD_PREFIX = "dword:";
 constexpr size_t DWORD_DIGITS = 8;
-
-struct ValueLine {
-    std::string name;   // unescaped
-    std::string value;  // everything after '='
-    std::string text;   // the line as found, without its line break
-};
 
 // The configuration folder; XDG_CONFIG_HOME when set to an absolute path (the XDG rule:
 // a relative one is ignored), else $HOME/.config; empty when neither is usable.
@@ -69,44 +62,6 @@ bool MakeFolders(const std::string& path)
     return IsDirectory(path);
 }
 
-bool SameName(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
-}
-
-// `"name"=value`, the name with \" and \\ escaped; nullopt for any other form.
-std::optional<ValueLine> ParseLine(std::string_view line)
-{
-    if (line.empty() || line[0] != '"' || line.find('\0') != std::string_view::npos) return {};
-    ValueLine parsed;
-    size_t i = 1;
-    for (;; ++i) {
-        if (i >= line.size()) return {};
-        if (line[i] == '"') break;
-        if (line[i] == '\\' && ++i >= line.size()) return {};
-        parsed.name += line[i];
-    }
-    if (++i >= line.size() || line[i] != '=' || i + 1 >= line.size()) return {};
-    parsed.value = line.substr(i + 1);
-    parsed.text = line;
-    return parsed;
-}
-
-std::string FormatName(std::string_view name)
-{
-    std::string quoted = "\"";
-    for (const char c : name) {
-        if (c == '"' || c == '\\') quoted += '\\';
-        quoted += c;
-    }
-    return quoted + '"';
-}
-
 std::optional<uint32_t> ParseDword(std::string_view value)
 {
     if (value.substr(0, DWORD_PREFIX.size()) != DWORD_PREFIX) return {};
@@ -124,19 +79,23 @@ std::optional<uint32_t> ParseDword(std::string_view value)
     return result;
 }
 
-std::string FormatDword(std::string_view name, uint32_t value)
+// `"name"=`, the start of the value's line.
+std::string LineStart(std::string_view name) { return '"' + std::string(name) + "\"="; }
+
+// `"name"=...` with a name and a value; the quote and '=' are all that is looked at.
+bool IsValueLine(std::string_view line)
 {
-    char digits[DWORD_DIGITS + 1];
-    std::snprintf(digits, sizeof digits, "%08x", static_cast<unsigned>(value));
-    return FormatName(name) + "=" + std::string(DWORD_PREFIX) + digits;
+    const size_t end = line.find("\"=", 1);
+    return line.size() > 1 && line[0] == '"' && end != std::string_view::npos && end + 2 < line.size() &&
+           line.find('\0') == std::string_view::npos;
 }
 
 struct StoreContents {
-    bool readable = false;         // missing (a dangling symlink included) or read and parsed
-    std::vector<ValueLine> lines;  // none when missing
+    bool readable = false;           // missing (a dangling symlink included) or read and parsed
+    std::vector<std::string> lines;  // the non-blank lines without their line breaks; none when missing
 };
 
-// The value lines of the store. O_NONBLOCK and fstat keep a FIFO from blocking the read.
+// The lines of the store. O_NONBLOCK and fstat keep a FIFO from blocking the read.
 StoreContents LoadStore(const std::string& path)
 {
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
@@ -169,9 +128,8 @@ StoreContents LoadStore(const std::string& path)
         start = end + 1;
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         if (line.find_first_not_of(" \t") == std::string_view::npos) continue;
-        auto parsed = ParseLine(line);
-        if (!parsed) return {};
-        store.lines.push_back(std::move(*parsed));
+        if (!IsValueLine(line)) return {};
+        store.lines.emplace_back(line);
     }
     return store;
 }
@@ -187,6 +145,16 @@ bool ReplaceFile(const std::string& path, std::string_view text)
 
 }  // namespace
 
+struct FirstRunStore::Platform {
+    std::string folder;  // the store's folder, once opened
+    std::string path;    // the store's file
+    bool open = false;
+};
+
+FirstRunStore::FirstRunStore() : m_platform(std::make_unique<Platform>()) {}
+
+FirstRunStore::~FirstRunStore() { Close(); }
+
 bool FirstRunStore::Open()
 {
     Close();
@@ -194,52 +162,53 @@ bool FirstRunStore::Open()
     if (base.empty()) return false;
     const std::string folder = base + "/" + VENDOR_FOLDER;
     if (!MakeFolders(folder) || access(folder.c_str(), W_OK | X_OK) != 0) return false;
-    m_folder = folder;
-    m_path = folder + "/" + STORE_FILE;
-    m_open = true;
+    m_platform->folder = folder;
+    m_platform->path = folder + "/" + STORE_FILE;
+    m_platform->open = true;
     return true;
 }
 
 bool FirstRunStore::ReadDword(const char* name, uint32_t* value)
 {
-    if (!m_open || !name || !value) return false;
-    const StoreContents store = LoadStore(m_path);
-    const ValueLine* found = nullptr;
-    for (const ValueLine& line : store.lines)
-        if (SameName(line.name, name)) found = &line;  // the last one wins, as on import
-    if (!found) return false;
-    const auto dword = ParseDword(found->value);
-    if (!dword) return false;
-    *value = *dword;
-    return true;
+    if (!m_platform->open || !name || !value) return false;
+    const std::string start = LineStart(name);
+    for (const std::string& line : LoadStore(m_platform->path).lines) {
+        if (line.compare(0, start.size(), start) != 0) continue;
+        const auto dword = ParseDword(std::string_view(line).substr(start.size()));
+        if (!dword) return false;
+        *value = *dword;
+        return true;
+    }
+    return false;
 }
 
 bool FirstRunStore::WriteDword(const char* name, uint32_t value)
 {
-    if (!m_open || !name) return false;
+    if (!m_platform->open || !name) return false;
     // A missing store is created with the new value alone; an unreadable one is left alone.
-    const StoreContents store = LoadStore(m_path);
+    const StoreContents store = LoadStore(m_platform->path);
     if (!store.readable) return false;
-    const std::string written = FormatDword(name, value);
+    const std::string start = LineStart(name);
+    char digits[DWORD_DIGITS + 1];
+    std::snprintf(digits, sizeof digits, "%08x", static_cast<unsigned>(value));
+    const std::string written = start + std::string(DWORD_PREFIX) + digits;
     std::string text;
     bool replaced = false;
-    for (const ValueLine& line : store.lines) {
-        if (!SameName(line.name, name)) {
-            text += line.text + '\n';
-        } else if (!replaced) {  // the first takes the new value, duplicates go
-            text += written + '\n';
-            replaced = true;
-        }
+    for (const std::string& line : store.lines) {
+        const bool ours = !replaced && line.compare(0, start.size(), start) == 0;
+        text += ours ? written : line;
+        text += '\n';
+        replaced = replaced || ours;
     }
     if (!replaced) text += written + '\n';
-    return ReplaceFile(m_path, text);
+    return ReplaceFile(m_platform->path, text);
 }
 
 void FirstRunStore::Close()
 {
-    m_open = false;
-    m_folder.clear();
-    m_path.clear();
+    m_platform->open = false;
+    m_platform->folder.clear();
+    m_platform->path.clear();
 }
 
 }  // namespace kestrine

@@ -3,7 +3,13 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "common/text_format.h"
 #include "decode/packet_detail.h"
 #include "decode/section_states.h"
 
@@ -13,7 +19,7 @@ namespace {
 
 constexpr std::array<char, 256> FOLD = [] {
     std::array<char, 256> t{};
-    for (int c = 0; c < 256; ++c) t[static_cast<size_t>(c)] = static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+    for (int c = 0; c < 256; ++c) t[static_cast<size_t>(c)] = FoldAscii(static_cast<char>(c));
     return t;
 }();
 
@@ -38,34 +44,83 @@ void AppendDumpText(std::string_view line, std::string& out)
 FoldedText::FoldedText(std::string_view needle) : m_needle(needle)
 {
     for (char& c : m_needle) c = Fold(c);
+    const size_t n = m_needle.size();
+    if (n == 0) return;
+    std::array<uint32_t, 256> folded;
+    folded.fill(static_cast<uint32_t>(n));
+    for (size_t i = 0; i + 1 < n; ++i) folded[static_cast<unsigned char>(m_needle[i])] = static_cast<uint32_t>(n - 1 - i);
+    const auto last = static_cast<unsigned char>(m_needle[n - 1]);
+    m_shift = folded[last];
+    folded[last] = 0;  // a window ending in the needle's last letter: compare there
+    for (int b = 0; b < 256; ++b) m_skip[static_cast<size_t>(b)] = folded[static_cast<unsigned char>(Fold(static_cast<char>(b)))];
 }
 
-bool FoldedText::In(std::string_view text) const
+namespace {
+
+// Whether the needle's letters between its first and last one lie at text + 1 on.
+bool MiddleMatches(const char* text, const char* needle, size_t n)
+{
+    for (size_t k = 1; k + 1 < n; ++k)
+        if (Fold(text[k]) != needle[k]) return false;
+    return true;
+}
+
+#if defined(__SSE2__)
+// The sixteen bytes with A to Z in lower case.
+__m128i FoldBlock(__m128i bytes)
+{
+    const __m128i upper = _mm_and_si128(_mm_cmpgt_epi8(bytes, _mm_set1_epi8('A' - 1)), _mm_cmplt_epi8(bytes, _mm_set1_epi8('Z' + 1)));
+    return _mm_or_si128(bytes, _mm_and_si128(upper, _mm_set1_epi8(0x20)));
+}
+#endif
+
+}  // namespace
+
+size_t FoldedText::Find(std::string_view text, size_t from) const
 {
     const size_t n = m_needle.size();
-    if (n == 0 || text.size() < n) return false;
-    const char first = m_needle[0];
-    const char* rest = m_needle.data() + 1;
-    const char* t = text.data();
-    const size_t last = text.size() - n;
-    for (size_t i = 0; i <= last; ++i) {
-        if (Fold(t[i]) != first) continue;
-        size_t k = 1;
-        while (k < n && Fold(t[i + k]) == rest[k - 1]) ++k;
-        if (k == n) return true;
+    if (n == 0 || text.size() < n) return std::string_view::npos;
+    const char* needle = m_needle.data();
+    const size_t limit = text.size() - n;
+    size_t i = from;
+#if defined(__SSE2__)
+    // Sixteen places at a time: those where both the needle's first and its last letter
+    // match, each then compared in full.
+    const __m128i first = _mm_set1_epi8(needle[0]);
+    const __m128i last = _mm_set1_epi8(needle[n - 1]);
+    for (; i + 15 <= limit; i += 16) {
+        const __m128i starts = FoldBlock(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i)));
+        const __m128i ends = FoldBlock(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i + n - 1)));
+        auto candidates = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(starts, first), _mm_cmpeq_epi8(ends, last))));
+        for (; candidates != 0; candidates &= candidates - 1) {
+            const size_t at = i + static_cast<size_t>(std::countr_zero(candidates));
+            if (MiddleMatches(text.data() + at, needle, n)) return at;
+        }
     }
-    return false;
+#endif
+    // Horspool's skips over what is left.
+    const auto* t = reinterpret_cast<const unsigned char*>(text.data()) + n - 1;  // t[i]: the window's last byte
+    for (; i <= limit; i += m_shift) {
+        for (uint32_t skip; (skip = m_skip[t[i]]) != 0;) {
+            i += skip;
+            if (i > limit) return std::string_view::npos;
+        }
+        if (Fold(text[i]) == needle[0] && MiddleMatches(text.data() + i, needle, n)) return i;
+    }
+    return std::string_view::npos;
 }
 
-bool DetailsHold(const FoldedText& needle, const PacketRecord& record, int64_t index, DetailTree& tree,
-                 std::string& joined)
+bool DetailsHold(const FoldedText& needle, const PacketRecord& record, DetailTree& tree, std::string& joined)
 {
     tree.Clear();
-    AddPacketTree(tree, record, index);
-    const auto size = static_cast<NodeId>(tree.Size());
-    for (NodeId node = 0; node < size; ++node)
-        if (needle.In(tree.Text(node))) return true;
+    AddPacketDetail(tree, record, NO_NODE);
+    // All lines read as one text; a hit that runs from one line into the next is no match.
+    const std::string_view all = tree.AllText();
+    for (size_t at = needle.Find(all, 0); at != std::string_view::npos; at = needle.Find(all, at + 1))
+        if (tree.WithinOneLine(at, needle.Size())) return true;
     // Each dump's text column read as one text: its lines in order, as the dump holds them.
+    const auto size = static_cast<NodeId>(tree.Size());
     for (NodeId node = 0; node < size; ++node) {
         if (tree.Tag(node) != PayloadSection) continue;
         joined.clear();
@@ -95,8 +150,7 @@ bool PacketSearch::Matches(size_t row)
     if (m_needle.In(m_lines.Line(row, m_buffer))) return true;
     // Lines follow the index: the header, then packet 0 onward.
     const size_t index = row - 1;
-    return m_details && index < m_recordCount &&
-           DetailsHold(m_needle, m_records[index], static_cast<int64_t>(index), m_tree, m_joined);
+    return m_details && index < m_recordCount && DetailsHold(m_needle, m_records[index], m_tree, m_joined);
 }
 
 bool PacketSearch::Step(double seconds)

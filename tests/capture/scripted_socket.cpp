@@ -77,6 +77,13 @@ std::vector<uint8_t> Datagram(uint8_t protocol, uint32_t source, uint32_t destin
 
 }  // namespace script
 
+// The script holds everything the scripted socket needs.
+struct RawSocket::Platform {};
+
+RawSocket::RawSocket() = default;
+
+RawSocket::~RawSocket() { Close(); }
+
 int RawSocket::Create(int, int)
 {
     std::lock_guard lock(g_lock);

@@ -41,8 +41,16 @@ TEST(LineFormat, StringsAndFloatsMatchPrintf)
     for (const char* s : {"", "a", "TCP", "<PROTO>", "198.51.100.7", "a text longer than sixteen"}) {
         EXPECT_SAME("[%s][%-5s][%16s][%-16s][%-16.16s][%.3s]", s, s, s, s, s, s);
     }
-    for (double t : {0.0, 0.5, 1.0, 123.4567891, 99999.9999999, 1e12, -3.25}) {
-        EXPECT_SAME("% 13.6f|%f", t, t);
+    // 1/128 lies halfway at the sixth decimal; -0.0 and a tiny negative keep their sign.
+    for (double t : {0.0, -0.0, -1e-9, 0.5, 1.0, 0.0078125, -0.0078125, 123.4567891, 99999.9999999, 1e12, 1e17,
+                     -3.25, 9.9999995}) {
+        EXPECT_SAME("% 13.6f|%f|%.0f|%-12.3f|%012.2f", t, t, t, t, t);
+    }
+    // Packet times as the summary line shows them: floats, many of them exact at the sixth
+    // decimal.
+    for (int i = 0; i < 20000; ++i) {
+        const double t = static_cast<float>(i * 0.0137 + i * i * 1e-5);
+        EXPECT_SAME("% 13.6f", t);
     }
     EXPECT_SAME("100%% %s", "done");
 }

@@ -427,33 +427,16 @@ TEST_F(FirstRunStoreTest, ReadsAndWritesNeedAnOpenStore)
     EXPECT_EQ(Store(), "\"FirstRun\"=dword:00000005\n");
 }
 
-TEST_F(FirstRunStoreTest, NamesCompareWithoutCaseAndDuplicatesCollapse)
+TEST_F(FirstRunStoreTest, OnlyTheValuesOwnLineIsReadAndRewritten)
 {
-    WriteStore("\"firstrun\"=dword:00000000\r\n\r\n\"Other\"=\"a=b\"\r\n\"FIRSTRUN\"=dword:00000003\r\n");
+    WriteStore("\"firstrun\"=dword:00000000\r\n\r\n\"FirstRun\"=dword:00000003\r\n\"Other\"=\"a=b\"\r\n");
     FirstRunStore store;
     ASSERT_TRUE(store.Open());
     uint32_t value = 0;
     ASSERT_TRUE(store.ReadDword(FIRST_RUN_VALUE, &value));
-    EXPECT_EQ(value, 3u);  // the last one wins, as on import
+    EXPECT_EQ(value, 3u);
     ASSERT_TRUE(store.WriteDword(FIRST_RUN_VALUE, 9));
-    EXPECT_EQ(Store(), "\"FirstRun\"=dword:00000009\n\"Other\"=\"a=b\"\n");
-}
-
-TEST_F(FirstRunStoreTest, QuotedNamesRoundTrip)
-{
-    WriteStore("\"Say \\\"hi\\\"\"=dword:00000002\n\"Back\\\\slash\"=\"x\"\n");
-    FirstRunStore store;
-    ASSERT_TRUE(store.Open());
-    uint32_t value = 0;
-    ASSERT_TRUE(store.ReadDword("Say \"hi\"", &value));
-    EXPECT_EQ(value, 2u);
-    EXPECT_FALSE(store.ReadDword("Back\\slash", &value));  // a text, not a DWORD
-    ASSERT_TRUE(store.WriteDword("Back\\slash", 0x10));
-    ASSERT_TRUE(store.WriteDword("New \"one\"", 0xabcdef01));
-    EXPECT_EQ(Store(), "\"Say \\\"hi\\\"\"=dword:00000002\n\"Back\\\\slash\"=dword:00000010\n"
-                       "\"New \\\"one\\\"\"=dword:abcdef01\n");
-    ASSERT_TRUE(store.ReadDword("New \"one\"", &value));
-    EXPECT_EQ(value, 0xabcdef01u);
+    EXPECT_EQ(Store(), "\"firstrun\"=dword:00000000\n\"FirstRun\"=dword:00000009\n\"Other\"=\"a=b\"\n");
 }
 
 TEST_F(FirstRunStoreTest, UnreadableStoreFailsEveryReadAndWrite)

@@ -683,12 +683,39 @@ TEST_F(MainWindowTest, TheSearchReadsThePayloadAcrossTheDumpsLines)
     DetailTree tree;
     std::string joined;
     const PacketRecord record{d.data(), static_cast<int32_t>(d.size())};
-    EXPECT_TRUE(DetailsHold(FoldedText("user-agent: PROBE"), record, 0, tree, joined));
-    EXPECT_TRUE(DetailsHold(FoldedText("Data: 45 bytes"), record, 0, tree, joined));
+    EXPECT_TRUE(DetailsHold(FoldedText("user-agent: PROBE"), record, tree, joined));
+    EXPECT_TRUE(DetailsHold(FoldedText("Data: 45 bytes"), record, tree, joined));
     std::string shown;
     tree.Render(shown);
     EXPECT_EQ(shown.find("User-Agent"), std::string::npos);  // the dump itself splits it
-    EXPECT_FALSE(DetailsHold(FoldedText("User-Agentx"), record, 0, tree, joined));
+    EXPECT_FALSE(DetailsHold(FoldedText("User-Agentx"), record, tree, joined));
+}
+
+// The search's matcher, sixteen places at a time and by skips, finds what comparing at
+// every place finds: the first match at or after a start, letters of either case alike.
+TEST(FoldedTextTest, FindsTheFirstMatchAsComparingAtEveryPlaceDoes)
+{
+    const auto naive = [](std::string_view text, std::string_view needle, size_t from) {
+        const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+        for (size_t i = from; i + needle.size() <= text.size(); ++i) {
+            size_t k = 0;
+            while (k < needle.size() && fold(text[i + k]) == fold(needle[k])) ++k;
+            if (k == needle.size()) return i;
+        }
+        return std::string_view::npos;
+    };
+    const char alphabet[] = {'a', 'A', 'b', 'B', ' ', '.', '\xC1', '\xE1'};
+    uint32_t seed = 12345;
+    const auto next = [&seed] { return (seed = seed * 1103515245 + 12345) >> 16; };
+    for (int round = 0; round < 3000; ++round) {
+        std::string text(next() % 80, ' ');
+        for (char& c : text) c = alphabet[next() % sizeof alphabet];
+        std::string needle(1 + next() % 6, ' ');
+        for (char& c : needle) c = alphabet[next() % sizeof alphabet];
+        if (round % 3 == 0 && text.size() > 20) needle = text.substr(next() % 10, 1 + next() % 10);  // one that occurs
+        const size_t from = next() % 4;
+        ASSERT_EQ(FoldedText(needle).Find(text, from), naive(text, needle, from)) << "[" << text << "] [" << needle << "]";
+    }
 }
 
 // Copy and save over many lines show a progress window whose Cancel drops the work.

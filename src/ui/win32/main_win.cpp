@@ -35,7 +35,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     int count = 0;
     LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
     const bool named = arguments && count > 1;  // an empty name too: it is refused with a box
-    const std::string file = named ? kestrine::Utf8FromWide(arguments[1]) : std::string();
+    const std::string file = named ? kestrine::Utf8FromUtf16(arguments[1]) : std::string();
     LocalFree(arguments);
     if (const char* information = named ? kestrine::ProgramInformation(file) : nullptr)
         return WriteStandardOutput(information) ? 0 : 1;

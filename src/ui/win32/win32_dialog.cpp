@@ -1,21 +1,19 @@
 // Dialogs built in memory from their templates with the Win32 dialog manager and common
-// controls, and the realisation's services.
+// controls.
 #include "ui/win32/win32_dialog.h"
 
 #include <commctrl.h>
-#include <commdlg.h>
 #include <shellapi.h>
 #include <richedit.h>
-#include <shlobj.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
 
 #include "common/utf16_win.h"
 #include "decode/summary.h"
 #include "ui/resource_ids.h"
 #include "ui/rtf_reader.h"
+#include "ui/win32/ip_address_win32.h"
 
 namespace kestrine {
 
@@ -23,11 +21,6 @@ namespace {
 
 // Posted to a dialog to destroy it once the notification that asked for it has returned.
 constexpr UINT WM_DESTROY_LATER = WM_APP + 1;
-// Command numbers of the standard control classes in a dialog template.
-constexpr WORD BUTTON_CLASS = 0x0080;
-constexpr WORD EDIT_CLASS = 0x0081;
-constexpr WORD STATIC_CLASS = 0x0082;
-constexpr WORD COMBOBOX_CLASS = 0x0085;
 // Room beside a list line's text: the item's margins on both sides.
 constexpr int LIST_TEXT_MARGINS = 12;
 
@@ -36,95 +29,32 @@ std::vector<Win32Dialog*> g_dialogs;
 
 HINSTANCE Instance() { return GetModuleHandleW(nullptr); }
 
-class TemplateWriter {
+// Marks the program's own changes to the controls for as long as it lives: the
+// notifications they cause do not reach the handler.
+class QuietChanges {
 public:
-    void Word(WORD value) { m_words.push_back(value); }
-    void Dword(DWORD value)
-    {
-        Word(LOWORD(value));
-        Word(HIWORD(value));
-    }
-    void Short(int value) { Word(static_cast<WORD>(static_cast<SHORT>(value))); }
-    void String(std::wstring_view text)
-    {
-        m_words.insert(m_words.end(), text.begin(), text.end());
-        Word(0);
-    }
-    void Ordinal(WORD value)
-    {
-        Word(0xFFFF);
-        Word(value);
-    }
-    void AlignDword()
-    {
-        if (m_words.size() % 2 != 0) Word(0);
-    }
-    std::vector<WORD> Take() { return std::move(m_words); }
+    explicit QuietChanges(bool& quiet) : m_quiet(quiet), m_was(quiet) { quiet = true; }
+    ~QuietChanges() { m_quiet = m_was; }
+    QuietChanges(const QuietChanges&) = delete;
+    QuietChanges& operator=(const QuietChanges&) = delete;
 
 private:
-    std::vector<WORD> m_words;
+    bool& m_quiet;
+    const bool m_was;
 };
 
-struct FrameStyle {
-    DWORD style;
-    DWORD exStyle;
-};
-
-FrameStyle StyleOf(DialogFrame frame)
+// The node of a tree control's selected item; NO_NODE when none is selected or its node is
+// not in the tree shown.
+NodeId SelectedNode(HWND control, const DetailTree& tree)
 {
-    // Windows other than the detail windows (which are placed by their cascade) open
-    // centred on their owner, or on the screen.
-    const DWORD common = WS_POPUP | WS_CAPTION | DS_SETFONT;
-    const DWORD centred = common | DS_CENTER;
-    switch (frame) {
-    case DialogFrame::Main:
-        return {centred | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX, WS_EX_APPWINDOW | WS_EX_CLIENTEDGE};
-    case DialogFrame::Tool: return {common | WS_SYSMENU | WS_THICKFRAME, WS_EX_TOOLWINDOW | WS_EX_STATICEDGE};
-    case DialogFrame::Fixed: return {centred | WS_SYSMENU | DS_MODALFRAME, WS_EX_DLGMODALFRAME};
-    case DialogFrame::Sizing: return {centred | WS_THICKFRAME | DS_MODALFRAME, WS_EX_DLGMODALFRAME};
-    }
-    return {common, 0};
-}
-
-// The window class (an atom of the standard classes or a name) and style of a control.
-struct ControlClass {
-    WORD atom;
-    const wchar_t* name;
-    DWORD style;
-};
-
-ControlClass ClassOf(const ControlTemplate& c)
-{
-    switch (c.kind) {
-    case ControlKind::Label: return {STATIC_CLASS, nullptr, SS_LEFT};
-    case ControlKind::LabelCentred: return {STATIC_CLASS, nullptr, SS_CENTER};
-    case ControlKind::LabelRight: return {STATIC_CLASS, nullptr, SS_RIGHT};
-    case ControlKind::GroupBox: return {BUTTON_CLASS, nullptr, BS_GROUPBOX};
-    case ControlKind::Button: return {BUTTON_CLASS, nullptr, BS_PUSHBUTTON | WS_TABSTOP};
-    case ControlKind::DefaultButton: return {BUTTON_CLASS, nullptr, BS_DEFPUSHBUTTON | WS_TABSTOP};
-    case ControlKind::CheckBox: return {BUTTON_CLASS, nullptr, BS_AUTOCHECKBOX | WS_TABSTOP};
-    case ControlKind::LineEdit: return {EDIT_CLASS, nullptr, ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP};
-    case ControlKind::ReadOnlyText:
-        return {EDIT_CLASS, nullptr, ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_BORDER};
-    case ControlKind::DropDown: return {COMBOBOX_CLASS, nullptr, CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP};
-    case ControlKind::TreeView: {
-        DWORD style = TVS_HASBUTTONS | TVS_HASLINES | TVS_LINESATROOT | TVS_DISABLEDRAGDROP | TVS_TRACKSELECT |
-                      TVS_SHOWSELALWAYS | WS_BORDER | WS_TABSTOP;
-        if (c.style & STYLE_FULL_ROW_SELECT) style |= TVS_FULLROWSELECT;
-        return {0, WC_TREEVIEWW, style};
-    }
-    case ControlKind::PacketList:
-        return {0, WC_LISTVIEWW,
-                LVS_REPORT | LVS_OWNERDATA | LVS_NOCOLUMNHEADER | LVS_SHOWSELALWAYS | WS_BORDER |
-                    WS_TABSTOP};
-    case ControlKind::IpAddress: return {0, WC_IPADDRESSW, WS_TABSTOP};
-    case ControlKind::Trackbar: return {0, TRACKBAR_CLASSW, TBS_VERT | TBS_NOTICKS | WS_TABSTOP};
-    case ControlKind::RichEdit:
-        return {0, MSFTEDIT_CLASS, ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL | WS_VSCROLL | WS_BORDER | WS_TABSTOP};
-    case ControlKind::Icon: return {STATIC_CLASS, nullptr, SS_ICON};
-    case ControlKind::ProgressBar: return {0, PROGRESS_CLASSW, 0};  // 0 to 100 by default
-    }
-    return {STATIC_CLASS, nullptr, 0};
+    const HTREEITEM selected = TreeView_GetSelection(control);
+    if (!selected) return NO_NODE;
+    TVITEMW item{};
+    item.mask = TVIF_PARAM;
+    item.hItem = selected;
+    TreeView_GetItem(control, &item);
+    const auto node = static_cast<NodeId>(item.lParam);
+    return node >= 0 && static_cast<size_t>(node) < tree.Size() ? node : NO_NODE;
 }
 
 DWORD CALLBACK ReadDocument(DWORD_PTR cookie, LPBYTE buffer, LONG room, LONG* taken)
@@ -145,81 +75,6 @@ HICON ProgramIcon(bool small)
 }
 
 }  // namespace
-
-std::wstring WideFromLatin1(std::string_view text)
-{
-    std::wstring wide(text.size(), L'\0');
-    std::transform(text.begin(), text.end(), wide.begin(), [](char c) { return static_cast<wchar_t>(static_cast<unsigned char>(c)); });
-    return wide;
-}
-
-std::string Latin1FromWide(std::wstring_view text)
-{
-    std::string narrow(text.size(), '\0');
-    std::transform(text.begin(), text.end(), narrow.begin(), [](wchar_t c) { return c < 256 ? static_cast<char>(c) : '?'; });
-    return narrow;
-}
-
-std::wstring WideFromUtf8(std::string_view text)
-{
-    std::wstring wide;
-    Utf16FromUtf8(text, &wide);
-    return wide;
-}
-
-std::string Utf8FromWide(std::wstring_view text) { return Utf8FromUtf16(text); }
-
-std::wstring WideFromMessage(std::string_view text)
-{
-    // Bytes that are not UTF-8 become U+FFFD: the rest of the message still shows.
-    if (text.empty() || text.size() > INT_MAX) return {};
-    const int length = static_cast<int>(text.size());
-    const int units = MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0);
-    std::wstring wide(static_cast<size_t>(std::max(units, 0)), L'\0');
-    if (units > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), length, wide.data(), units);
-    return wide;
-}
-
-std::vector<WORD> BuildDialogTemplate(const DialogTemplate& t)
-{
-    TemplateWriter out;
-    const FrameStyle frame = StyleOf(t.frame);
-    out.Word(1);       // dlgVer
-    out.Word(0xFFFF);  // signature: the extended template
-    out.Dword(0);      // helpID
-    out.Dword(frame.exStyle);
-    out.Dword(frame.style);
-    out.Word(static_cast<WORD>(t.controls.size()));
-    out.Short(0);
-    out.Short(0);
-    out.Short(t.width);
-    out.Short(t.height);
-    out.Word(0);  // no menu
-    out.Word(0);  // the dialog class
-    out.String(WideFromLatin1(t.caption));
-    out.Word(static_cast<WORD>(t.pointSize));
-    out.Word(FW_NORMAL);
-    out.Word(MAKEWORD(FALSE, DEFAULT_CHARSET));  // italic, character set
-    out.String(WideFromLatin1(t.fontFace));
-    for (const ControlTemplate& c : t.controls) {
-        const ControlClass kind = ClassOf(c);
-        out.AlignDword();
-        out.Dword(0);  // helpID
-        out.Dword(0);  // exStyle
-        out.Dword(WS_CHILD | WS_VISIBLE | kind.style | ((c.style & STYLE_DISABLED) ? WS_DISABLED : 0));
-        out.Short(c.x);
-        out.Short(c.y);
-        out.Short(c.width);
-        out.Short(c.height);
-        out.Dword(static_cast<DWORD>(c.id));
-        if (kind.name) out.String(kind.name);
-        else out.Ordinal(kind.atom);
-        if (c.kind == ControlKind::Icon) out.Ordinal(KESTRINE_ICON_ID);
-        else out.String(c.text && c.kind != ControlKind::DropDown ? WideFromLatin1(c.text) : std::wstring());
-        out.Word(0);  // no creation data
-    }
-    return out.Take();
-}
 
 Win32Dialog::Win32Dialog(const DialogTemplate& t, DialogHandler& handler, Win32Dialog* owner) : m_handler(handler)
 {
@@ -265,6 +120,7 @@ void Win32Dialog::FinishCreation(const DialogTemplate& t)
             break;
         }
         case ControlKind::TreeView: m_trees[c.id]; break;
+        case ControlKind::IpAddress: FollowDottedTyping(control); break;
         case ControlKind::PacketList: {
             m_lists[c.id];
             ListView_SetExtendedListViewStyle(control, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
@@ -588,7 +444,7 @@ void Win32Dialog::OnDropFiles(HDROP drop)
     for (UINT i = 0; i < count; ++i) {
         std::wstring path(static_cast<size_t>(DragQueryFileW(drop, i, nullptr, 0)) + 1, L'\0');
         path.resize(DragQueryFileW(drop, i, path.data(), static_cast<UINT>(path.size())));
-        paths.push_back(Utf8FromWide(path));
+        paths.push_back(Utf8FromUtf16(path));
     }
     DragFinish(drop);
     if (m_live && !paths.empty()) m_handler.OnFilesDropped(paths);
@@ -680,10 +536,8 @@ void Win32Dialog::SetText(int id, std::string_view text)
 {
     HWND control = Control(id);
     if (!control) return;
-    const bool quiet = m_quiet;
-    m_quiet = true;  // the logic's own text: no change to report
+    const QuietChanges quiet(m_quiet);  // the logic's own text: no change to report
     SetWindowTextW(control, WideFromLatin1(text).c_str());
-    m_quiet = quiet;
 }
 
 std::string Win32Dialog::Text(int id) const
@@ -812,10 +666,8 @@ DetailTree& Win32Dialog::BeginTree(int id)
 {
     DetailTree& tree = m_trees[id];
     if (HWND control = Control(id)) {
-        const bool quiet = m_quiet;
-        m_quiet = true;
+        const QuietChanges quiet(m_quiet);
         TreeView_DeleteAllItems(control);
-        m_quiet = quiet;
     }
     tree.Clear();
     return tree;
@@ -826,8 +678,7 @@ void Win32Dialog::EndTree(int id)
     HWND control = Control(id);
     if (!control) return;
     const DetailTree& tree = m_trees[id];
-    const bool quiet = m_quiet;
-    m_quiet = true;
+    const QuietChanges quiet(m_quiet);
     SendMessageW(control, WM_SETREDRAW, FALSE, 0);
     std::vector<HTREEITEM>& items = m_treeItems[id];
     items.assign(tree.Size(), nullptr);
@@ -849,7 +700,6 @@ void Win32Dialog::EndTree(int id)
         if (tree.Expanded(node)) TreeView_Expand(control, items[static_cast<size_t>(node)], TVE_EXPAND);
     SendMessageW(control, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(control, nullptr, TRUE);
-    m_quiet = quiet;
 }
 
 const DetailTree& Win32Dialog::ShownTree(int id) const
@@ -863,14 +713,8 @@ NodeId Win32Dialog::SelectedTreeNode(int id) const
 {
     HWND control = Control(id);
     const auto tree = m_trees.find(id);
-    const HTREEITEM selected = control ? TreeView_GetSelection(control) : nullptr;
-    if (tree == m_trees.end() || !selected) return NO_NODE;
-    TVITEMW item{};
-    item.mask = TVIF_PARAM;
-    item.hItem = selected;
-    TreeView_GetItem(control, &item);
-    const auto node = static_cast<NodeId>(item.lParam);
-    return node >= 0 && static_cast<size_t>(node) < tree->second.Size() ? node : NO_NODE;
+    if (!control || tree == m_trees.end()) return NO_NODE;
+    return SelectedNode(control, tree->second);
 }
 
 void Win32Dialog::SelectTreeNode(int id, NodeId node)
@@ -878,11 +722,9 @@ void Win32Dialog::SelectTreeNode(int id, NodeId node)
     HWND control = Control(id);
     const std::vector<HTREEITEM>& items = m_treeItems[id];
     if (!control || node < 0 || static_cast<size_t>(node) >= items.size()) return;
-    const bool quiet = m_quiet;
-    m_quiet = true;
+    const QuietChanges quiet(m_quiet);
     TreeView_EnsureVisible(control, items[static_cast<size_t>(node)]);  // opens the sections above it
     TreeView_SelectItem(control, items[static_cast<size_t>(node)]);
-    m_quiet = quiet;
 }
 
 std::string Win32Dialog::SelectedItemText(int id) const
@@ -896,15 +738,9 @@ std::string Win32Dialog::SelectedItemText(int id) const
         return std::string(list->second.lines.Line(static_cast<size_t>(row), buffer));
     }
     const auto tree = m_trees.find(id);
-    const HTREEITEM selected = TreeView_GetSelection(control);
-    if (tree == m_trees.end() || !selected) return {};
-    TVITEMW item{};
-    item.mask = TVIF_PARAM;
-    item.hItem = selected;
-    TreeView_GetItem(control, &item);
-    const auto node = static_cast<NodeId>(item.lParam);
-    if (node < 0 || static_cast<size_t>(node) >= tree->second.Size()) return {};
-    return std::string(tree->second.Text(node));
+    if (tree == m_trees.end()) return {};
+    const NodeId node = SelectedNode(control, tree->second);
+    return node == NO_NODE ? std::string() : std::string(tree->second.Text(node));
 }
 
 void Win32Dialog::ClearList(int id)
@@ -913,10 +749,10 @@ void Win32Dialog::ClearList(int id)
     list.lines.Clear();
     list.shown = 0;
     if (HWND control = Control(id)) {
-        const bool quiet = m_quiet;
-        m_quiet = true;
-        ListView_SetItemCountEx(control, 0, 0);
-        m_quiet = quiet;
+        {
+            const QuietChanges quiet(m_quiet);
+            ListView_SetItemCountEx(control, 0, 0);
+        }
         SizeListColumn(id);
     }
 }
@@ -1003,127 +839,6 @@ std::vector<size_t> Win32Dialog::SelectedListLines(int id) const
         if (rows.size() == static_cast<size_t>(count)) break;
     }
     return rows;
-}
-
-Win32Dialog* AsWin32(Dialog* dialog) { return static_cast<Win32Dialog*>(dialog); }
-
-std::unique_ptr<Dialog> Win32WindowSystem::NewDialog(const DialogTemplate& dialogTemplate, DialogHandler& handler,
-                                                        Dialog* owner)
-{
-    return std::make_unique<Win32Dialog>(dialogTemplate, handler, AsWin32(owner));
-}
-
-int Win32WindowSystem::RunMessageBox(Dialog* owner, std::string_view text, std::string_view caption, MessageIcon icon,
-                                  MessageButtons buttons)
-{
-    // A box over a window not yet shown (start-up) has no window to stand over: it is
-    // centred on the screen, modal to the whole program.
-    HWND over = owner ? AsWin32(owner)->Handle() : nullptr;
-    if (over && !IsWindowVisible(over)) over = nullptr;
-    const UINT style = (buttons == MessageButtons::OkCancel ? MB_OKCANCEL : MB_OK) |
-                       (icon == MessageIcon::Stop ? MB_ICONSTOP : 0) | (over ? 0 : MB_TASKMODAL);
-    const int chosen = MessageBoxW(over, WideFromMessage(text).c_str(), WideFromMessage(caption).c_str(), style);
-    return chosen == IDOK ? MESSAGE_OK : MESSAGE_CANCEL;
-}
-
-namespace {
-
-// The folder of the last file chosen in a file dialog of this process.
-std::wstring g_lastFileFolder;
-
-// The system's file dialog for saving or opening; the chosen file as UTF-8, empty when cancelled.
-std::string AskFileName(Dialog* owner, bool save)
-{
-    std::wstring path(32768, L'\0');
-    OPENFILENAMEW ask{};
-    ask.lStructSize = sizeof ask;
-    ask.hwndOwner = owner ? AsWin32(owner)->Handle() : nullptr;
-    ask.lpstrFilter = save ? L"Capture files (*.pcap)\0*.pcap\0All files (*.*)\0*.*\0"
-                           : L"Capture files (*.pcap;*.pcapng;*.cap)\0*.pcap;*.pcapng;*.cap\0All files (*.*)\0*.*\0";
-    ask.lpstrFile = path.data();
-    ask.nMaxFile = static_cast<DWORD>(path.size());
-    ask.lpstrTitle = save ? L"Save Packets As" : L"Open Packets";
-    ask.lpstrDefExt = save ? L"pcap" : nullptr;
-    // Started from its shortcut the program's folder is the current one: begin in the folder
-    // of the last file chosen here, or in the user's documents.
-    const std::wstring folder = InitialFileFolder();
-    ask.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
-    ask.Flags = OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_EXPLORER | OFN_HIDEREADONLY |
-                (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
-    if (!(save ? GetSaveFileNameW(&ask) : GetOpenFileNameW(&ask))) return {};
-    path.resize(wcslen(path.c_str()));
-    g_lastFileFolder = path.substr(0, ask.nFileOffset > 0 ? ask.nFileOffset - 1u : 0u);
-    return Utf8FromWide(path);
-}
-
-}  // namespace
-
-std::wstring InitialFileFolder()
-{
-    if (!g_lastFileFolder.empty()) return g_lastFileFolder;
-    wchar_t documents[MAX_PATH] = {};
-    if (SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, documents) != S_OK) return {};
-    return documents;
-}
-
-std::string Win32WindowSystem::AskSaveFileName(Dialog* owner) { return AskFileName(owner, true); }
-
-std::string Win32WindowSystem::AskOpenFileName(Dialog* owner) { return AskFileName(owner, false); }
-
-void Win32WindowSystem::SetClipboardText(std::string_view text)
-{
-    // Unicode text with the platform's line ends.
-    std::wstring wide;
-    wide.reserve(text.size() + text.size() / 32 + 1);
-    for (const char c : text) {
-        if (c == '\n') wide.push_back(L'\r');
-        wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
-    }
-    const size_t bytes = (wide.size() + 1) * sizeof(wchar_t);
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
-    if (!memory) return;
-    std::memcpy(GlobalLock(memory), wide.c_str(), bytes);
-    GlobalUnlock(memory);
-    if (!OpenClipboard(nullptr)) {
-        GlobalFree(memory);
-        return;
-    }
-    EmptyClipboard();
-    if (!SetClipboardData(CF_UNICODETEXT, memory)) GlobalFree(memory);  // the clipboard owns it once set
-    CloseClipboard();
-}
-
-PixelRect Win32WindowSystem::WorkArea() const
-{
-    RECT area{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-    SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
-    return PixelRect{area.left, area.top, area.right - area.left, area.bottom - area.top};
-}
-
-std::string Win32WindowSystem::ApplicationTitle() const
-{
-    wchar_t path[MAX_PATH] = {};
-    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring_view name(path, n);
-    name.remove_prefix(std::min(name.find_last_of(L"\\/") + 1, name.size()));
-    if (const size_t dot = name.rfind(L'.'); dot != std::wstring_view::npos) name = name.substr(0, dot);
-    return name.empty() ? std::string("kestrine") : Utf8FromWide(name);
-}
-
-void Win32WindowSystem::InitialiseRichEdit()
-{
-    static const HMODULE library = LoadLibraryW(L"Msftedit.dll");
-    (void)library;
-}
-
-std::string Win32WindowSystem::LicenceDocument() const
-{
-    HRSRC found = FindResourceW(Instance(), MAKEINTRESOURCEW(KESTRINE_LICENCE_ID), L"" KESTRINE_LICENCE_TYPE);
-    HGLOBAL loaded = found ? LoadResource(Instance(), found) : nullptr;
-    const void* bytes = loaded ? LockResource(loaded) : nullptr;
-    const DWORD size = found ? SizeofResource(Instance(), found) : 0;
-    if (!bytes || size == 0) return {};
-    return std::string(static_cast<const char*>(bytes), size);
 }
 
 }  // namespace kestrine

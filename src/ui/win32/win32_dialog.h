@@ -13,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/utf16_win.h"
 #include "ui/packet_lines.h"
 #include "ui/window_system.h"
 
@@ -140,11 +141,10 @@ Win32Dialog* AsWin32(Dialog* dialog);
 // The in-memory DLGTEMPLATEEX of a template, DWORD aligned (exposed for the tests).
 std::vector<WORD> BuildDialogTemplate(const DialogTemplate& dialogTemplate);
 
-// Text conversions: control texts are Latin-1, file names and message boxes UTF-8.
+// Text conversions: control texts are Latin-1, message boxes UTF-8 (file names too: see
+// common/utf16_win.h).
 std::wstring WideFromLatin1(std::string_view text);
 std::string Latin1FromWide(std::wstring_view text);
-std::wstring WideFromUtf8(std::string_view text);
-std::string Utf8FromWide(std::wstring_view text);
 // A message box's text or caption.
 std::wstring WideFromMessage(std::string_view text);
 

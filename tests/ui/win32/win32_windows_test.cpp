@@ -450,7 +450,7 @@ std::string WriteCaptureFile(const std::vector<std::vector<uint8_t>>& datagrams)
 {
     wchar_t folder[MAX_PATH];
     GetTempPathW(MAX_PATH, folder);
-    const std::string path = Utf8FromWide(folder) + "kestrine-windows-test.pcap";
+    const std::string path = Utf8FromUtf16(folder) + "kestrine-windows-test.pcap";
     std::vector<PacketRecord> records;
     for (const auto& d : datagrams)
         records.push_back(PacketRecord{d.data(), static_cast<int32_t>(d.size()), 0.0f, 1700000000000000000});
@@ -484,6 +484,44 @@ int TextExtent(HWND control, const std::string& text)
     SelectObject(dc, old);
     ReleaseDC(control, dc);
     return extent.cx;
+}
+
+// A dotted address typed over a filled IP address control, wholly selected as tabbing in
+// leaves it, gives exactly that address: the field a full field moves on to is replaced, and
+// the '.' typed after such a move does not move on again.
+TEST_F(Win32Windows, ADottedAddressTypedOverAFilledAddressControlIsTakenAsTyped)
+{
+    Boxes boxes;
+    StartMainWindow();
+    CConfigureDlg& configure = m_window->m_configDialog;
+    Win32Dialog& dialog = *AsWin32(configure.Open(m_window->Window()));
+    dialog.Show();
+    HWND control = dialog.Control(IDC_RULE_ADDRESS);
+    const auto typeOver = [&](uint32_t filled, const wchar_t* typed) {
+        SendMessageW(control, IPM_SETADDRESS, 0, static_cast<LPARAM>(filled));
+        SendMessageW(control, IPM_SETFOCUS, 0, 0);
+        for (const wchar_t* c = typed; *c; ++c) {
+            // Each key goes where the focus is once the one before it has been handled.
+            PostMessageW(GetFocus(), WM_CHAR, *c, 1);
+            MSG message;
+            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                if (!Win32Dialog::PreTranslate(message)) {
+                    TranslateMessage(&message);
+                    DispatchMessageW(&message);
+                }
+            }
+        }
+        DWORD address = 0;
+        SendMessageW(control, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&address));
+        return address;
+    };
+    EXPECT_EQ(typeOver(0x7F000001, L"192.168.1.77"), 0xC0A8014Du);  // over 127.0.0.1
+    EXPECT_EQ(typeOver(0xC6120001, L"127.0.0.2"), 0x7F000002u);     // over 198.18.0.1
+    EXPECT_EQ(typeOver(0x7F000001, L"10.1.2.3"), 0x0A010203u);      // no field full
+    EXPECT_TRUE(boxes.m_seen.empty());
+    PostMessageW(dialog.Control(IDC_DONE), BM_CLICK, 0, 0);
+    EXPECT_EQ(dialog.RunModal(), ID_OK);
+    configure.Close();
 }
 
 TEST_F(Win32Windows, AtItsDefaultSizeTheWindowShowsTheWidestCommonLineAndAWholeDumpLine)
@@ -614,7 +652,8 @@ TEST_F(Win32Windows, OpensFilesCopiesAndFindsByKeyboardAndDrop)
     Click(IDC_ABORT_CAPTURE);
     ASSERT_TRUE(PumpUntil([&] { return Enabled(IDC_BEGIN_CAPTURE); }));
     ASSERT_EQ(ListView_GetItemCount(List()), 1);
-    const std::wstring wide = WideFromUtf8(path);
+    std::wstring wide;
+    ASSERT_TRUE(Utf16FromUtf8(path, &wide));
     HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DROPFILES) + (wide.size() + 2) * sizeof(wchar_t));
     auto* files = static_cast<DROPFILES*>(GlobalLock(memory));
     files->pFiles = sizeof(DROPFILES);
