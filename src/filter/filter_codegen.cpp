@@ -3,6 +3,11 @@
 // computed into the accumulator with the scratch memory as a stack, and the labels are laid
 // out last. A conditional jump reaches at most 255 instructions ahead; one that must go
 // further jumps to a pair of unconditional jumps ("ja") placed right after it.
+//
+// A test whose outcome the path to it already settles (the second "IPv4?" of
+// "host A and port 80", or "protocol 17?" after "protocol 6" held) is not run again: the code
+// jumps straight on, and a jump to the very next instruction is left out. The loads it
+// skips were made before on that path, so no datagram is refused differently.
 #include <string>
 
 #include "filter/filter_tree.h"
@@ -17,8 +22,18 @@ constexpr uint16_t LABEL = 0xffff;  // a place, not an instruction: k is the lab
 struct Pending {
     uint16_t code;
     uint32_t k;
-    int jt = -1, jf = -1;  // labels of a conditional jump; k is the label of a "ja"
+    int jt = -1, jf = -1;  // labels of a conditional jump; of a "ja": jt, jf -1
 };
+
+// A comparison of a header field with a constant whose outcome is known on a path.
+struct Fact {
+    uint16_t size;
+    bool transport;
+    uint32_t offset, mask, k;
+    uint16_t jump;
+    bool holds;
+};
+using Facts = std::vector<Fact>;
 
 class Generator {
 public:
@@ -26,7 +41,7 @@ public:
 
     bool Run(std::vector<BpfInstruction>& program, FilterError& error)
     {
-        if (!Condition(m_tree.root, ACCEPT, REJECT)) {
+        if (!Condition(m_tree.root, ACCEPT, REJECT, {})) {
             error = {1, "the expression needs more than 16 scratch values; simplify its arithmetic"};
             return false;
         }
@@ -97,24 +112,72 @@ private:
         return false;
     }
 
-    bool Condition(int i, int whenTrue, int whenFalse)
+    const filter_tree::Condition& C(int i) const { return m_tree.conditions[static_cast<size_t>(i)]; }
+
+    // The comparison as a fact, when it compares a field at a fixed place with a constant.
+    bool AsFact(const filter_tree::Condition& c, bool holds, Fact& fact) const
     {
-        const filter_tree::Condition& c = m_tree.conditions[static_cast<size_t>(i)];
+        if (c.kind != Condition::Compare || V(c.operand).kind != Value::Constant) return false;
+        const Value& v = V(c.value);
+        if (v.kind != Value::Load || V(v.left).kind != Value::Constant) return false;
+        fact = {v.size, v.transport, V(v.left).constant, c.mask, V(c.operand).constant, c.jump, holds};
+        return true;
+    }
+
+    // What is known wherever condition i has come out as holds.
+    void Learn(int i, bool holds, Facts& facts) const
+    {
+        const filter_tree::Condition& c = C(i);
+        Fact fact;
         switch (c.kind) {
-        case Condition::And: {
-            const int next = NewLabel();
-            if (!Condition(c.first, next, whenFalse)) return false;
-            Place(next);
-            return Condition(c.second, whenTrue, whenFalse);
+        case Condition::Not: Learn(c.first, !holds, facts); break;
+        case Condition::And:
+        case Condition::Or:
+            // Both sides held ("and" true) or both failed ("or" false); otherwise nothing.
+            if (holds == (c.kind == Condition::And)) {
+                Learn(c.first, holds, facts);
+                Learn(c.second, holds, facts);
+            }
+            break;
+        case Condition::Compare:
+            if (AsFact(c, holds, fact)) facts.push_back(fact);
+            break;
         }
+    }
+
+    // The outcome of comparison c if facts settle it: 1 holds, 0 fails, -1 unknown.
+    int Known(const filter_tree::Condition& c, const Facts& facts) const
+    {
+        Fact f;
+        if (!AsFact(c, true, f)) return -1;
+        for (const Fact& g : facts) {
+            if (g.size != f.size || g.transport != f.transport || g.offset != f.offset || g.mask != f.mask) continue;
+            if (g.jump == f.jump && g.k == f.k) return g.holds ? 1 : 0;
+            if (g.jump == bpf::JEQ && f.jump == bpf::JEQ && g.holds) return 0;  // equal to another constant
+        }
+        return -1;
+    }
+
+    bool Condition(int i, int whenTrue, int whenFalse, const Facts& facts)
+    {
+        const filter_tree::Condition& c = C(i);
+        switch (c.kind) {
+        case Condition::And:
         case Condition::Or: {
+            const bool isAnd = c.kind == Condition::And;
             const int next = NewLabel();
-            if (!Condition(c.first, whenTrue, next)) return false;
+            if (!Condition(c.first, isAnd ? next : whenTrue, isAnd ? whenFalse : next, facts)) return false;
             Place(next);
-            return Condition(c.second, whenTrue, whenFalse);
+            Facts after = facts;
+            Learn(c.first, isAnd, after);
+            return Condition(c.second, whenTrue, whenFalse, after);
         }
-        case Condition::Not: return Condition(c.first, whenFalse, whenTrue);
+        case Condition::Not: return Condition(c.first, whenFalse, whenTrue, facts);
         case Condition::Compare: {
+            if (const int known = Known(c, facts); known >= 0) {
+                m_code.push_back({bpf::JMP | bpf::JA, 0, known ? whenTrue : whenFalse, -1});
+                return true;
+            }
             if (!Compute(c.value, 0)) return false;
             if (c.mask != 0xffffffff) Emit(bpf::ALU | bpf::AND | bpf::K, c.mask);
             const Value& operand = V(c.operand);
@@ -133,10 +196,29 @@ private:
         return false;
     }
 
-    static bool Conditional(const Pending& p) { return p.code != LABEL && p.jt >= 0; }
+    static bool Conditional(const Pending& p) { return p.code != LABEL && p.jt >= 0 && p.jf >= 0; }
+    static bool Always(const Pending& p) { return p.code == (bpf::JMP | bpf::JA) && p.jt >= 0 && p.jf < 0; }
+
+    // Drops each "ja" whose target is the next instruction anyway.
+    void DropJumpsToNext()
+    {
+        std::vector<Pending> kept;
+        kept.reserve(m_code.size());
+        for (size_t i = 0; i < m_code.size(); ++i) {
+            if (Always(m_code[i])) {
+                size_t j = i + 1;
+                bool next = false;
+                for (; j < m_code.size() && m_code[j].code == LABEL; ++j) next |= static_cast<int>(m_code[j].k) == m_code[i].jt;
+                if (next || (j == m_code.size() && m_code[i].jt == ACCEPT)) continue;
+            }
+            kept.push_back(m_code[i]);
+        }
+        m_code.swap(kept);
+    }
 
     bool Layout(std::vector<BpfInstruction>& program, FilterError& error)
     {
+        DropJumpsToNext();
         std::vector<uint8_t> far(m_code.size(), 0);  // laid out with its two "ja"
         std::vector<size_t> where(m_code.size(), 0);
         std::vector<size_t> label(static_cast<size_t>(m_labels), 0);
@@ -172,6 +254,10 @@ private:
         for (size_t i = 0; i < m_code.size(); ++i) {
             const Pending& p = m_code[i];
             if (p.code == LABEL) continue;
+            if (Always(p)) {
+                program.push_back({p.code, 0, 0, static_cast<uint32_t>(label[static_cast<size_t>(p.jt)] - where[i] - 1)});
+                continue;
+            }
             if (!Conditional(p)) {
                 program.push_back({p.code, 0, 0, p.k});
                 continue;

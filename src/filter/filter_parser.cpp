@@ -464,10 +464,10 @@ private:
 
     int AddressTest(Direction d, uint32_t address, uint32_t mask)
     {
-        return ByDirection(d, 12, 16, [&](uint32_t offset) {
-            const int v4 = Ipv4();
-            return And(v4, Compare(LoadAt(bpf::W, offset, false), mask, address & mask, bpf::JEQ));
-        });
+        const int v4 = Ipv4();
+        return And(v4, ByDirection(d, 12, 16, [&](uint32_t offset) {
+                       return Compare(LoadAt(bpf::W, offset, false), mask, address & mask, bpf::JEQ);
+                   }));
     }
 
     // Ports low..high of TCP, UDP and SCTP (or of the one protocol given), first fragments only.
