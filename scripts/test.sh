@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds everything into build/ and runs every test; fuzzes the decoders for a minute, the
-# licence's RTF reader and the capture-file reader for 20 seconds each (clang, libFuzzer
+# licence's RTF reader, the capture-file reader and the filter compiler for 20 seconds each (clang, libFuzzer
 # with ASan+UBSan, build-fuzz/);
 # then builds the unit and dialog tests with AddressSanitizer and UndefinedBehaviorSanitizer
 # into build-asan/ and runs them too.
@@ -16,7 +16,7 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
-echo "== fuzzing: decoders, RTF reader and capture-file reader (libFuzzer, ASan + UBSan) =="
+echo "== fuzzing: decoders, RTF reader, capture-file reader and filters (libFuzzer, ASan + UBSan) =="
 seeds=build-fuzz/seeds
 capture_seeds=build-fuzz/capture_seeds
 rm -rf "$seeds" "$capture_seeds" && mkdir -p "$seeds" "$capture_seeds"

@@ -1,13 +1,15 @@
 // kestrine-dump: decodes the IPv4 datagrams of capture files (pcap or pcapng) into the
 // same tree the main window shows for a selected packet, or into the packet list.
 //
-//   kestrine-dump [--summary] FILE...   FILE - is standard input
+//   kestrine-dump [--filter EXPRESSION] [--summary] FILE...   FILE - is standard input
 //   kestrine-dump --adapters            the interface tree of the configuration dialog
 //
 // Frames: those of the link types src/capture_file/link_types.cpp takes; other frames are
 // skipped and not counted. Each file's datagrams are
 // indexed from 0 and timed from its first taken frame. With several files, each file's
-// output starts with a line "==> FILE <==".
+// output starts with a line "==> FILE <==". --filter keeps only the datagrams a filter
+// expression (filter/filter_expression.h) matches; each keeps its index among all the
+// file's datagrams, and "len" is the datagram's length.
 //
 // Text is written as UTF-8: the payload dump's characters above 127 as the window shows
 // them. Reading a pipe on standard input, or writing to a terminal, each packet is written
@@ -15,7 +17,7 @@
 //
 // Exit status: 0; 1 when a file could not be opened, was cut short or corrupt part way
 // (what came before it is printed), or standard output could not be written; 2 for a
-// usage error.
+// usage error or a filter expression that does not compile.
 #include <sys/stat.h>
 #ifdef _WIN32
 #include <fcntl.h>
@@ -39,6 +41,7 @@
 #include "decode/detail_tree.h"
 #include "decode/packet_detail.h"
 #include "decode/summary.h"
+#include "filter/filter_expression.h"
 #include "netinfo/adapter_info.h"
 
 using namespace kestrine;
@@ -48,13 +51,16 @@ namespace {
 constexpr size_t FLUSH_BYTES = 1 << 20;
 
 constexpr const char* USAGE =
-    "usage: kestrine-dump [--summary] FILE...\n"
+    "usage: kestrine-dump [--filter EXPRESSION] [--summary] FILE...\n"
     "       kestrine-dump --adapters | --help | --version\n";
 
 constexpr const char* HELP =
     "\n"
     "Decodes the IPv4 datagrams of pcap and pcapng files; FILE - reads standard input.\n"
     "\n"
+    "  --filter EXPRESSION\n"
+    "              only the datagrams the expression matches, in tcpdump's filter\n"
+    "              language (host, net, port, tcp, udp, icmp, ip[...], and, or, not, ...)\n"
     "  --summary   one summary line per datagram instead of its detail tree\n"
     "  --adapters  the interface tree of the configuration dialog\n"
     "  --help      this text\n"
@@ -156,6 +162,7 @@ const char* DisplayName(const char* path) { return std::strcmp(path, "-") == 0 ?
 struct Options {
     bool summaryOnly = false;
     bool fileHeaders = false;  // "==> FILE <==" before each file's output
+    std::vector<BpfInstruction> filter;  // empty: every datagram
 };
 
 // Dumps one file; false when it could not be opened or read to its end, or output failed.
@@ -180,6 +187,7 @@ bool DumpFile(const char* path, const Options& options, bool& firstHeader, Outpu
         }
     };
     const auto visit = [&](const PacketRecord& record, int64_t index) {
+        if (!FilterKeeps(options.filter, record.data, static_cast<uint32_t>(record.length))) return true;
         if (options.summaryOnly) {
             out.text.append(line, static_cast<size_t>(FormatSummaryLine(record, index, line, sizeof line)));
             out.text.push_back('\n');
@@ -254,6 +262,16 @@ int main(int argc, char** argv)
         const char* argument = argv[i];
         if (std::strcmp(argument, "--summary") == 0) {
             options.summaryOnly = true;
+        } else if (std::strcmp(argument, "--filter") == 0) {
+            if (++i == argc) {
+                std::fprintf(stderr, "kestrine-dump: --filter needs an expression\n");
+                return Usage();
+            }
+            FilterError error;
+            if (!CompileFilter(argv[i], options.filter, error)) {
+                std::fprintf(stderr, "kestrine-dump: filter expression, %s\n", FilterErrorText(error).c_str());
+                return 2;
+            }
         } else if (std::strcmp(argument, "--adapters") == 0) {
             adapters = true;
         } else if (std::strcmp(argument, "--help") == 0) {

@@ -87,6 +87,16 @@ int CaptureSession::SetKilobyteLimit(int kilobytes)
     return m_kilobyteLimit;
 }
 
+bool CaptureSession::SetCaptureFilter(const std::vector<BpfInstruction>& program, bool inKernel)
+{
+    m_filterInKernel =
+        inKernel && !program.empty() && m_socket.AttachFilter(program.data(), program.size()) == SOCKET_OK;
+    if (!m_filterInKernel) m_socket.AttachFilter(nullptr, 0);
+    m_captureFilter = m_filterInKernel ? std::vector<BpfInstruction>{} : program;
+    m_socket.Drain();
+    return m_filterInKernel;
+}
+
 void CaptureSession::Reset()
 {
     // A new capture starts without a stop request: an Abort pressed after the last capture
@@ -192,6 +202,9 @@ void CaptureSession::Capture()
         const int64_t stampNs = m_socket.m_lastStampNs;
         if (stampNs != NO_STAMP && stampNs < startNs) continue;
         if (!KeepsDatagram(w, n)) continue;
+        if (!m_captureFilter.empty() &&
+            RunBpf(m_captureFilter.data(), m_captureFilter.size(), w, static_cast<uint32_t>(n)) == 0)
+            continue;
         // The time shown is never later than the reading (a stepped wall clock) and never
         // before the one before; the time saved is the kernel's as it is, or without one
         // the reading itself, to the nanosecond.

@@ -4,11 +4,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 #include "capture/host_address.h"
 #include "common/packet_record.h"
 #include "capture/raw_socket.h"
 #include "capture/worker_thread.h"
+#include "filter/bpf.h"
 #include "filter/filter_rule.h"
 
 namespace kestrine {
@@ -39,6 +41,14 @@ public:
     int SetSecondsLimit(int seconds);
     int SetPacketLimit(int packets);
     int SetKilobyteLimit(int kilobytes);
+
+    // Sets the capture filter while idle: a compiled filter expression (empty: none), kept
+    // beside the protocol switches and the address rule. Where the socket takes it (Linux)
+    // the kernel drops what it refuses before it is queued; elsewhere, or with inKernel
+    // false, the capture thread runs it on each datagram. What was queued before is
+    // drained. Returns whether the kernel runs it.
+    bool SetCaptureFilter(const std::vector<BpfInstruction>& program, bool inKernel = true);
+    bool CaptureFilterInKernel() const { return m_filterInKernel; }
 
     // Prepares a new capture while idle: clears the stop request, drains the socket, zeroes
     // index, buffer and counters.
@@ -87,6 +97,9 @@ protected:
     void Starting() override;
 
 private:
+    std::vector<BpfInstruction> m_captureFilter;  // run by the capture thread; empty: none
+    bool m_filterInKernel = false;
+
     void Capture();
 };
 

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "capture/host_address.h"
+#include "filter/bpf.h"
 // The platform's socket handle: SocketHandle and INVALID_SOCKET_HANDLE.
 #ifdef _WIN32
 #include "capture/socket_handle_win.h"
@@ -55,6 +56,10 @@ public:
     // once the bound interface has been removed. Sets m_lastStampNs and, unless a datagram
     // came, m_lastError.
     int Receive(uint8_t* buffer, int length);
+    // Has the kernel run program (classic BPF over the datagram, IP header first) on each
+    // datagram before it is queued, after the socket's own test; count 0 removes it. 1, or -1
+    // where the platform has no such filter or refuses the program (the caller runs it).
+    int AttachFilter(const BpfInstruction* program, size_t count);
     // Discards what is queued now, without waiting for a quiet gap.
     void Drain();
     int Close();

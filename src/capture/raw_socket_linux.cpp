@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "capture/ring_frame_linux.h"
 
@@ -399,6 +400,38 @@ void RawSocket::Drain()
         poll(&p, 1, OPEN_BLOCK_WAIT_MS);
         if (!OwnedByUser(block) && !(p.revents & POLLERR)) return;  // not handed over in time
     }
+}
+
+// The socket's own test with its last instruction, the return that keeps the frame, taken
+// out: a kept frame falls through into the expression's program, which has its own returns.
+int RawSocket::AttachFilter(const BpfInstruction* program, size_t count)
+{
+    if (!IsOpen()) return SOCKET_REFUSED;
+    constexpr size_t own = sizeof IPV4_ONCE / sizeof IPV4_ONCE[0];
+    if (count > BPF_MAXINSNS) return SOCKET_REFUSED;
+    std::vector<sock_filter> code;
+    if (count == 0) {
+        code.assign(IPV4_ONCE, IPV4_ONCE + own);
+    } else {
+        code = {
+            BPF_STMT(BPF_LD | BPF_H | BPF_ABS, static_cast<uint32_t>(SKF_AD_OFF + SKF_AD_PROTOCOL)),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ETH_P_IP, 1, 0),
+            BPF_STMT(BPF_RET | BPF_K, 0),
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, static_cast<uint32_t>(SKF_AD_OFF + SKF_AD_PKTTYPE)),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, PACKET_OUTGOING, 0, 3),
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, static_cast<uint32_t>(SKF_AD_OFF + SKF_AD_HATYPE)),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ARPHRD_LOOPBACK, 0, 1),
+            BPF_STMT(BPF_RET | BPF_K, 0),
+        };
+        for (size_t i = 0; i < count; ++i) code.push_back({program[i].code, program[i].jt, program[i].jf, program[i].k});
+    }
+    if (code.size() > BPF_MAXINSNS) return SOCKET_REFUSED;
+    const sock_fprog attached{static_cast<unsigned short>(code.size()), code.data()};
+    if (setsockopt(m_handle, SOL_SOCKET, SO_ATTACH_FILTER, &attached, sizeof attached) != 0) {
+        m_lastError = errno;
+        return SOCKET_REFUSED;
+    }
+    return SOCKET_OK;
 }
 
 int RawSocket::Close()

@@ -128,6 +128,9 @@ void RawSocket::Drain()
     }
 }
 
+// Winsock's raw sockets have no kernel filter: the capture thread runs the program.
+int RawSocket::AttachFilter(const BpfInstruction*, size_t) { return SOCKET_REFUSED; }
+
 int RawSocket::Close()
 {
     if (!IsOpen()) return 0;

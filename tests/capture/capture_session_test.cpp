@@ -22,6 +22,7 @@
 #include "capture/stopwatch.h"
 #include "tests/capture/scripted_socket.h"
 #include "capture_file/save_packets.h"
+#include "filter/filter_expression.h"
 
 namespace kestrine {
 namespace {
@@ -371,6 +372,35 @@ TEST(CaptureLoop, FilterActsAfterTheSwitchesAndOnlyWhenEnabled)
     Capture(*s, {Datagram(6, HOST_B, HOST_C, 40), Datagram(17, HOST_A, HOST_B, 40), Datagram(17, HOST_B, HOST_C, 43)});
     ASSERT_EQ(s->PacketCount(), 1);
     EXPECT_EQ(s->m_index[0].length, 43);
+}
+
+// Where the socket takes no filter (Windows, the scripted socket) the capture thread runs
+// the expression, beside the switches and the address rule; an empty program removes it.
+TEST(CaptureLoop, CaptureFilterExpressionRunsBesideSwitchesAndRule)
+{
+    auto s = NewSession();
+    std::vector<BpfInstruction> program;
+    FilterError error;
+    ASSERT_TRUE(CompileFilter("udp or greater 44", program, error)) << FilterErrorText(error);
+    EXPECT_FALSE(s->SetCaptureFilter(program));
+    EXPECT_FALSE(s->CaptureFilterInKernel());
+    s->m_filter = BuildFilterRule(1, 0, HOST_A, 0);  // ignore IP 10.0.0.5
+    s->m_filterEnabled = true;
+    s->m_keepIcmp = false;
+    s->SetPacketLimit(3);
+    Capture(*s, {Datagram(6, HOST_B, HOST_C, 40), Datagram(17, HOST_A, HOST_C, 41), Datagram(1, HOST_B, HOST_C, 60),
+                 Datagram(17, HOST_B, HOST_C, 42), Datagram(6, HOST_C, HOST_B, 44), Datagram(2, HOST_B, HOST_C, 45)});
+    ASSERT_EQ(s->PacketCount(), 3);
+    EXPECT_EQ(s->m_index[0].length, 42);
+    EXPECT_EQ(s->m_index[1].length, 44);
+    EXPECT_EQ(s->m_index[2].length, 45);
+    ExpectInvariants(*s);
+
+    EXPECT_FALSE(s->SetCaptureFilter({}));
+    s->SetPacketLimit(1);
+    Capture(*s, {Datagram(6, HOST_B, HOST_C, 40)});
+    ASSERT_EQ(s->PacketCount(), 1);
+    EXPECT_EQ(s->m_index[0].length, 40);
 }
 
 TEST(CaptureLoop, ShortDatagramsAreReadOnlyAsFarAsReceived)

@@ -162,6 +162,9 @@ void RawSocket::Drain()
     g_queue.clear();
 }
 
+// As on Windows: the capture thread runs the filter.
+int RawSocket::AttachFilter(const BpfInstruction*, size_t) { return SOCKET_REFUSED; }
+
 int RawSocket::Close()
 {
     if (!IsOpen()) return 0;

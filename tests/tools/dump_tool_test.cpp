@@ -362,7 +362,7 @@ TEST(DumpTool, UsageHelpAndVersion)
     const Result help = Dump({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.err, "");
-    EXPECT_EQ(help.out.rfind("usage: kestrine-dump [--summary] FILE...\n", 0), 0u) << help.out;
+    EXPECT_EQ(help.out.rfind("usage: kestrine-dump [--filter EXPRESSION] [--summary] FILE...\n", 0), 0u) << help.out;
     EXPECT_NE(help.out.find("--adapters"), std::string::npos);
 
     const Result version = Dump({"--version"});
@@ -379,6 +379,7 @@ TEST(DumpTool, UsageHelpAndVersion)
         {{"--bogus", "x.pcap"}, "kestrine-dump: unknown option --bogus\n"},
         {{"--adapters", "x.pcap"}, "kestrine-dump: --adapters takes no arguments\n"},
         {{"--summary", "--adapters"}, "kestrine-dump: --adapters takes no arguments\n"},
+        {{"x.pcap", "--filter"}, "kestrine-dump: --filter needs an expression\n"},
     };
     for (const auto& c : cases) {
         const Result run = Dump(c.arguments);
@@ -386,6 +387,24 @@ TEST(DumpTool, UsageHelpAndVersion)
         EXPECT_EQ(run.out, "");
         EXPECT_EQ(run.err, c.message + usage);
     }
+}
+
+TEST(DumpTool, AFilterKeepsTheMatchingDatagramsWithTheirIndexes)
+{
+    const auto path = WriteDatagrams("filtered", 6);  // the last byte of each is its number
+    const Result run = Dump({"--filter", "udp[7] & 1 = 1 or udp[7] = 4", "--summary", path});
+    EXPECT_EQ(run.status, 0) << run.err;
+    std::vector<std::string> indexes;
+    for (size_t at = run.out.find('\n'); at != std::string::npos && at + 1 < run.out.size(); at = run.out.find('\n', at + 1))
+        indexes.push_back(run.out.substr(at + 1, 5));
+    EXPECT_EQ(indexes, (std::vector<std::string>{"    1", "    3", "    4", "    5"})) << run.out;
+
+    // A mistake: one line with its column, status 2, nothing read.
+    const Result bad = Dump({"--filter", "udp and ether host 1.2.3.4", "--summary", path});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_EQ(bad.out, "");
+    EXPECT_EQ(bad.err, "kestrine-dump: filter expression, column 9: 'ether' does not apply to IPv4 datagrams\n");
+    unlink(path.c_str());
 }
 
 // A fresh empty directory.
