@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "capture/capture_session.h"
+#include "filter/filter_expression.h"
 #include "capture/recorder.h"
 #include "capture_file/save_packets.h"
 #include "decode/summary.h"
@@ -45,7 +46,7 @@ constexpr const char* PROGRAM = "kestrine-capture";
 
 constexpr const char* USAGE =
     "usage: kestrine-capture -i IFACE [-w FILE] [-C MB] [-G SECONDS] [-W FILES] [-c COUNT]\n"
-    "                        [--duration SECONDS] [-q]\n"
+    "                        [--duration SECONDS] [-q] [EXPRESSION]\n"
     "       kestrine-capture -D | --help | --version\n";
 
 constexpr const char* HELP =
@@ -61,6 +62,8 @@ constexpr const char* HELP =
     "  -c COUNT            stop after COUNT datagrams\n"
     "  --duration SECONDS  stop after SECONDS seconds\n"
     "  -q                  no counts on standard error at the end\n"
+    "  EXPRESSION          keep only the datagrams this filter expression matches, in\n"
+    "                      tcpdump's filter language (the remaining arguments, joined)\n"
     "  -D                  the interfaces, with their IPv4 addresses\n"
     "  --help              this text\n"
     "  --version           the version\n";
@@ -263,7 +266,7 @@ int main(int argc, char** argv)
     double megabytes = 0;
     uint64_t keepFiles = 0;
     RecordSettings settings;
-    std::vector<std::string> expression;  // reserved: a capture expression
+    std::string expression;  // the capture filter: the remaining arguments, joined
 
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
@@ -284,14 +287,14 @@ int main(int argc, char** argv)
             continue;
         }
         if (argument == "--") {
-            for (++i; i < argc; ++i) expression.push_back(argv[i]);
+            for (++i; i < argc; ++i) expression.append(expression.empty() ? "" : " ").append(argv[i]);
             break;
         }
         const bool takesValue = argument == "-i" || argument == "-w" || argument == "-C" || argument == "-G" ||
                                 argument == "-W" || argument == "-c" || argument == "--duration";
         if (!takesValue) {
             if (argument.size() > 1 && argument[0] == '-') return Usage("unknown option " + argument);
-            expression.push_back(argument);
+            expression.append(expression.empty() ? "" : " ").append(argument);
             continue;
         }
         if (i + 1 >= argc) return Usage(argument + " needs a value");
@@ -317,9 +320,8 @@ int main(int argc, char** argv)
         }
     }
 
-    if (!expression.empty()) return Usage("unexpected argument " + expression.front());
     if (list) {
-        if (!device.empty() || haveFile) return Usage("-D takes no other options");
+        if (!device.empty() || haveFile || !expression.empty()) return Usage("-D takes no other options");
         ListInterfaces();
         return 0;
     }
@@ -329,6 +331,12 @@ int main(int argc, char** argv)
         return Usage(std::string(settings.fileBytes > 0 ? "-C" : settings.fileSeconds > 0 ? "-G" : "-W") +
                      " needs -w FILE");
     if (keepFiles > 0 && !rotates) return Usage("-W needs -C or -G");
+    std::vector<BpfInstruction> filter;
+    FilterError filterError;
+    if (!CompileFilter(expression, filter, filterError)) {
+        std::fprintf(stderr, "%s: filter expression, %s\n", PROGRAM, FilterErrorText(filterError).c_str());
+        return 2;
+    }
 
     uint32_t address = 0;
     if (!ParseIpv4(device.c_str(), &address)) {
@@ -352,6 +360,9 @@ int main(int argc, char** argv)
     // and the rule (none); the recorder keeps its own buffers.
     CaptureSession session(host, 1, CaptureSession::MIN_INDEX_ENTRIES);
     if (!session.m_ready.load()) return SetupFailure(session, device);
+    // In the kernel where the platform can (what it refuses is never copied), else in the
+    // capture thread.
+    if (!filter.empty()) session.SetCaptureFilter(filter);
 
     PcapFileSink files(file, static_cast<uint32_t>(keepFiles));
     SummarySink lines;

@@ -143,8 +143,11 @@ bool CaptureSession::KeepsDatagram(const uint8_t* data, int length) const
     case IP_PROTOCOL_UDP: keep = m_keepUdp; break;
     default: keep = m_keepOther; break;
     }
-    if (!keep || !m_filterEnabled) return keep;
-    return m_filter.Keeps(AddressWord(datagram, 12), AddressWord(datagram, 16));
+    if (!keep) return false;
+    if (m_filterEnabled && !m_filter.Keeps(AddressWord(datagram, 12), AddressWord(datagram, 16))) return false;
+    // The capture filter, when the kernel does not run it for us.
+    return m_captureFilter.empty() ||
+           RunBpf(m_captureFilter.data(), m_captureFilter.size(), data, static_cast<uint32_t>(length)) != 0;
 }
 
 void CaptureSession::CaptureThread(void* session)
@@ -202,9 +205,6 @@ void CaptureSession::Capture()
         const int64_t stampNs = m_socket.m_lastStampNs;
         if (stampNs != NO_STAMP && stampNs < startNs) continue;
         if (!KeepsDatagram(w, n)) continue;
-        if (!m_captureFilter.empty() &&
-            RunBpf(m_captureFilter.data(), m_captureFilter.size(), w, static_cast<uint32_t>(n)) == 0)
-            continue;
         // The time shown is never later than the reading (a stepped wall clock) and never
         // before the one before; the time saved is the kernel's as it is, or without one
         // the reading itself, to the nanosecond.

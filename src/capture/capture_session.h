@@ -57,7 +57,8 @@ public:
     // The body of the capture thread; the argument is the session.
     static void CaptureThread(void* session);
 
-    // The protocol switches, then the address rule, on one datagram: whether it is stored.
+    // The protocol switches, the address rule, then the capture filter when the capture
+    // thread runs it, on one datagram: whether it is stored.
     // The recorder asks the same question of the session it takes its settings from.
     bool KeepsDatagram(const uint8_t* datagram, int length) const;
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "filter/filter_expression.h"
 #include "tests/capture/recorder_test_util.h"
 
 namespace kestrine {
@@ -105,6 +106,21 @@ TEST_F(RecorderTest, PacketLimitEndsTheRecordingWithTheFileComplete)
     EXPECT_EQ(result.end, RecordEnd::PacketLimit);
     EXPECT_EQ(result.datagrams, 5u);
     EXPECT_EQ(Files(path), std::vector<std::vector<uint32_t>>{Range(0, 5)});
+}
+
+TEST_F(RecorderTest, TheSessionsCaptureFilterRunInTheThreadDecidesWhatIsRecorded)
+{
+    std::vector<BpfInstruction> evenNumbers;
+    FilterError error;
+    ASSERT_TRUE(CompileFilter("ip[20] & 1 = 0", evenNumbers, error)) << FilterErrorText(error);
+    m_session.SetCaptureFilter(evenNumbers, false);
+    const std::string path = Path("filtered.pcap");
+    PcapFileSink sink(path, 0);
+    RecordSettings settings;
+    settings.packetLimit = 5;
+    const RecordResult result = Record(sink, settings, 10);
+    EXPECT_EQ(result.end, RecordEnd::PacketLimit);
+    EXPECT_EQ(Files(path), (std::vector<std::vector<uint32_t>>{{0, 2, 4, 6, 8}}));
 }
 
 TEST_F(RecorderTest, StopWritesEverythingKeptAndReturns)

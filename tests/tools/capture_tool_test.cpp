@@ -121,7 +121,8 @@ TEST_F(CaptureToolTest, ABadArgumentGetsOneLineNamingItAndStatusTwo)
         {{"-i", "lo", "-x"}, "-x"},
         {{"-i"}, "-i needs a value"},
         {{"-w", "f"}, "-i IFACE"},
-        {{"-i", "lo", "udp"}, "udp"},
+        {{"-i", "lo", "udp", "port"}, "column 9: expected a port"},
+        {{"-i", "lo", "ether", "host", "198.18.0.1"}, "'ether'"},
         {{"-i", "kestrine-none0"}, "kestrine-none0"},
     };
     for (const auto& c : cases) {
@@ -201,19 +202,26 @@ bool AppearsWithin(const std::vector<std::string>& paths, double seconds)
     }
 }
 
-TEST_F(CaptureToolTest, WithoutAFileItPrintsSummaryLinesAsDatagramsArrive)
+TEST_F(CaptureToolTest, WithoutAFileItPrintsTheSummaryLinesOfWhatItsExpressionKeepsAsTheyArrive)
 {
     if (!kestrine::testnet::EnterPrivateNamespace()) GTEST_SKIP() << kestrine::testnet::WhyNot();
     int port = 0;
     const int receiver = kestrine::testnet::BindLoopbackUdp(&port);
-    Child capture({KESTRINE_CAPTURE, "-i", "lo", "-c", "3"}, m_dir + "/out", m_dir + "/err");
+    int otherPort = 0;
+    const int other = kestrine::testnet::BindLoopbackUdp(&otherPort);
+    // The expression as tcpdump takes it, in several arguments: only the first port's
+    // datagrams are kept.
+    Child capture({KESTRINE_CAPTURE, "-i", "lo", "-c", "3", "udp", "dst", "port", std::to_string(port)},
+                  m_dir + "/out", m_dir + "/err");
     // The first line comes once the capture runs; the datagrams are sent after it.
     const auto deadline = Clock::now() + std::chrono::seconds(5);
     while (ReadText(m_dir + "/out").empty() && Clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    kestrine::testnet::SendUdp("127.0.0.1", otherPort, 3, 20);
     kestrine::testnet::SendUdp("127.0.0.1", port, 3, 10);
     EXPECT_EQ(capture.Wait(), 0);
     close(receiver);
+    close(other);
     std::istringstream lines(ReadText(m_dir + "/out"));
     std::string line;
     std::getline(lines, line);
@@ -221,7 +229,8 @@ TEST_F(CaptureToolTest, WithoutAFileItPrintsSummaryLinesAsDatagramsArrive)
     for (int i = 0; i < 3; ++i) {
         ASSERT_TRUE(std::getline(lines, line));
         EXPECT_EQ(line.rfind("    " + std::to_string(i) + " ", 0), 0u) << line;
-        EXPECT_NE(line.find("  UDP    127.0.0.1        127.0.0.1"), std::string::npos) << line;
+        // 38 bytes: the kept port's datagrams, not the 48-byte ones sent to the other.
+        EXPECT_NE(line.find(" 38  UDP    127.0.0.1        127.0.0.1"), std::string::npos) << line;
     }
     EXPECT_FALSE(std::getline(lines, line));
     EXPECT_EQ(ReadText(m_dir + "/err"), "3 datagrams captured\n0 datagrams dropped by kernel\n");
