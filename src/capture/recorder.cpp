@@ -150,6 +150,9 @@ bool Recorder::Start(std::string* error)
     // Datagrams queued before the start are not part of the recording; the drop count
     // starts from here.
     m_session.m_socket.Drain();
+    // Taken here, not when the capture thread gets going: a datagram that arrives in between
+    // belongs to the recording.
+    m_startNs = WallClockNs();
     uint64_t before = 0;
     TakeKernelDrops(m_session.m_socket.m_handle, &before);
     m_captureThread = std::thread([this] { Capture(); });
@@ -176,7 +179,7 @@ void Recorder::Capture()
 {
     RawSocket& socket = m_session.m_socket;
     const Clock::time_point start = Clock::now();
-    const int64_t startNs = WallClockNs();
+    const int64_t startNs = m_startNs;
     Clock::time_point fileStart = start;
     uint64_t fileBytes = SAVED_FILE_HEADER_BYTES;
     uint64_t fileRecords = 0;

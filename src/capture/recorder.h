@@ -159,6 +159,7 @@ private:
     uint32_t m_filesBegun = 0;             // the writer's, read after it is joined
     uint64_t m_written = 0;                // the writer's: records in the sink, whole
     uint64_t m_kernelDrops = 0;
+    int64_t m_startNs = 0;  // the wall clock at Start: datagrams stamped earlier are left
     bool m_kernelDropsKnown = false;
     std::thread m_captureThread;
     std::thread m_writerThread;

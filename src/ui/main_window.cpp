@@ -22,6 +22,7 @@
 #include "platform/file.h"
 #include "ui/clipboard_text.h"
 #include "ui/packet_search.h"
+#include "ui/record_to_file.h"
 #include "ui/session_globals.h"
 
 namespace kestrine {
@@ -38,6 +39,9 @@ constexpr std::array MAIN_CONTROLS = {
     ControlTemplate{IDC_DETAIL_TREE, ControlKind::TreeView, nullptr, 9, 151, 302, 113, 0, "Packet detail"},
     ControlTemplate{IDC_SPLIT, ControlKind::Trackbar, nullptr, 0, 32, 9, 235, 0, "Split"},
 };
+
+// A recording's list takes at most this many lines a tick, as many as a capture holds.
+constexpr size_t RECORDED_LINES_PER_TICK = 8096;
 
 }  // namespace
 
@@ -68,6 +72,7 @@ MainWindow::MainWindow() : m_dialog(Windows().NewDialog(MAIN_TEMPLATE, *this, nu
     // The context menus, with the keys shown beside their entries; Copy takes the focused control's.
     w.AddContextCommand(IDC_PACKET_LIST, ContextCommand{OPEN_PACKETS_COMMAND, "&Open Packets...", Ctrl('O')});
     w.AddContextCommand(IDC_PACKET_LIST, ContextCommand{SAVE_PACKETS_COMMAND, "&Save Packets As...", Ctrl('S')});
+    w.AddContextCommand(IDC_PACKET_LIST, ContextCommand{RECORD_TO_FILE_COMMAND, "&Record to File...", Shortcut{}});
     w.AddContextCommand(IDC_PACKET_LIST, ContextCommand{COPY_LINES_COMMAND, "&Copy", Ctrl('C')});
     w.AddContextCommand(IDC_PACKET_LIST, ContextCommand{FIND_COMMAND, "&Find...", Ctrl('F')});
     w.AddContextCommand(IDC_DETAIL_TREE, ContextCommand{COPY_DETAIL_COMMAND, "&Copy", Ctrl('C')});
@@ -85,6 +90,7 @@ MainWindow::~MainWindow()
     m_find.reset();
     m_dialog.reset();
     m_file.reset();  // after the list whose lines point into it
+    m_recording.reset();  // likewise; before the session it records from
     delete g_session;  // ends a capture that still runs before its buffer goes
     g_session = nullptr;
     delete g_adapterInfo;
@@ -143,6 +149,9 @@ void MainWindow::OnCommand(int id)
     case OPEN_PACKETS_COMMAND:
         if (!Capturing()) OnOpenPackets();
         break;
+    case RECORD_TO_FILE_COMMAND:
+        if (IsCommandEnabled(RECORD_TO_FILE_COMMAND)) OnRecordToFile();
+        break;
     case COPY_LINES_COMMAND: OnCopyLines(); break;
     case COPY_DETAIL_COMMAND: OnCopyDetail(); break;
     case FIND_COMMAND: m_find->Open(); break;
@@ -178,13 +187,17 @@ bool MainWindow::IsCommandEnabled(int command)
     // One long operation at a time.
     case SAVE_PACKETS_COMMAND: return CanSavePackets() && !Busy();
     case OPEN_PACKETS_COMMAND: return !Capturing();
+    case RECORD_TO_FILE_COMMAND: return !Capturing() && g_session && g_session->m_ready;
     case COPY_LINES_COMMAND: return !Busy() && !m_dialog->SelectedListLines(IDC_PACKET_LIST).empty();
     case COPY_DETAIL_COMMAND: return m_dialog->SelectedTreeNode(IDC_DETAIL_TREE) != NO_NODE;
     default: return true;
     }
 }
 
-bool MainWindow::Capturing() const { return g_session && !g_session->m_finished.load(std::memory_order_acquire); }
+bool MainWindow::Capturing() const
+{
+    return m_recording || (g_session && !g_session->m_finished.load(std::memory_order_acquire));
+}
 
 void MainWindow::OnBeginCapture()
 {
@@ -203,6 +216,7 @@ void MainWindow::OnBeginCapture()
 void MainWindow::OnAbortCapture()
 {
     if (g_session) g_session->m_stopRequested = true;
+    if (m_recording) m_recording->RequestStop();
 }
 
 void MainWindow::OnConfigure()
@@ -222,6 +236,10 @@ void MainWindow::OnTimer(int timerId)
         return;
     }
     if (!g_session) return;
+    if (m_recording) {
+        FollowRecording();
+        return;
+    }
     const bool finished = g_session->m_finished.load(std::memory_order_acquire);
     if (!finished) SetButtons(false, true, false);
     else SetButtons(g_session->m_ready, false, true);
@@ -248,6 +266,10 @@ void MainWindow::OnTimer(int timerId)
 const PacketRecord* MainWindow::ShownRecord(int64_t index) const
 {
     if (index < 0) return nullptr;
+    if (m_recording) {
+        const std::vector<PacketRecord>& records = m_recording->Records();
+        return index < static_cast<int64_t>(records.size()) ? &records[static_cast<size_t>(index)] : nullptr;
+    }
     if (m_file) return index < static_cast<int64_t>(m_file->records.size()) ? &m_file->records[static_cast<size_t>(index)] : nullptr;
     return g_session && index < g_session->PacketCount() ? &g_session->m_index[index] : nullptr;
 }
@@ -406,6 +428,87 @@ void MainWindow::OnCancel()
     m_dialog->EndDialog(ID_CANCEL);
 }
 
+const PacketRecord* MainWindow::ListedRecords(size_t* count) const
+{
+    if (m_recording) {
+        *count = m_recording->Records().size();
+        return m_recording->Records().data();
+    }
+    *count = m_file ? m_file->records.size() : g_session ? static_cast<size_t>(g_session->PacketCount()) : 0;
+    return m_file ? m_file->records.data() : g_session ? g_session->m_index : nullptr;
+}
+
+void MainWindow::OnRecordToFile()
+{
+    const std::string path = ChooseSaveFile(m_dialog.get());
+    if (path.empty()) return;
+    auto recording = std::make_unique<FileRecording>(*g_session, path);
+    std::string error;
+    if (!recording->Start(&error)) {
+        ShowMessageBox(m_dialog.get(), "Could not record to " + path + ":\r\n" + error, "Error", MessageIcon::Stop,
+                       MessageButtons::Ok);
+        return;
+    }
+    // The list lets go of the lines it showed before the records they point to go.
+    CancelOperation();
+    m_dialog->ClearList(IDC_PACKET_LIST);
+    m_file.reset();
+    m_recording = std::move(recording);
+    m_followError.clear();
+    m_listedCount = 0;
+    m_dialog->ListLines(IDC_PACKET_LIST).AddTopLevelLine(SUMMARY_COLUMN_HEADER);
+    m_dialog->CommitList(IDC_PACKET_LIST);
+    m_dialog->BeginTree(IDC_DETAIL_TREE);
+    m_dialog->EndTree(IDC_DETAIL_TREE);
+    SetButtons(false, true, false);
+}
+
+void MainWindow::FollowRecording()
+{
+    SetButtons(false, true, false);
+    // Read before following: once the recording has ended, its file is all there.
+    const bool finished = m_recording->Finished();
+    std::string reason;
+    if (m_followError.empty() && !m_recording->Follow(RECORDED_LINES_PER_TICK, &reason)) {
+        m_followError = reason.empty() ? "the file could not be read" : reason;
+        m_recording->RequestStop();
+    }
+    const std::vector<PacketRecord>& records = m_recording->Records();
+    m_dialog->ListLines(IDC_PACKET_LIST).AddRecordLines(records.data(), records.size());
+    m_listedCount = static_cast<int32_t>(records.size());
+    m_dialog->CommitList(IDC_PACKET_LIST);
+    if (finished) EndRecording();
+}
+
+void MainWindow::EndRecording()
+{
+    const RecordResult result = m_recording->Wait();
+    const std::string path = m_recording->Path();
+    // The file opens as any file does; the list lets go of the recording's records first.
+    if (!OpenPacketFile(path)) {
+        m_dialog->ClearList(IDC_PACKET_LIST);
+        m_dialog->ListLines(IDC_PACKET_LIST).AddTopLevelLine(SUMMARY_COLUMN_HEADER);
+        m_dialog->CommitList(IDC_PACKET_LIST);
+        m_listedCount = g_session->PacketCount();  // the session's old packets stay unlisted
+    }
+    m_recording.reset();
+    SetButtons(g_session->m_ready, false, true);
+    if (result.end == RecordEnd::InterfaceGone) {
+        // As a capture leaves the session when its interface goes: said here, once.
+        g_session->m_errors.fetch_or(CAPTURE_ERR_INTERFACE_GONE);
+        g_session->m_ready = false;
+        m_reportedGone = true;
+        SetButtons(false, false, true);
+        ShowMessageBox(m_dialog.get(), "The listening interface went away!\r\nPlease configure the listening interface",
+                       "ERROR", MessageIcon::Stop, MessageButtons::Ok);
+        return;
+    }
+    const std::string failure = result.end == RecordEnd::WriteFailed ? result.message : m_followError;
+    if (!failure.empty())
+        ShowMessageBox(m_dialog.get(), "The recording to " + path + " ended:\r\n" + failure, "Error",
+                       MessageIcon::Stop, MessageButtons::Ok);
+}
+
 void MainWindow::OnOpenPackets()
 {
     const std::string path = ChooseOpenFile(m_dialog.get());
@@ -502,8 +605,8 @@ void MainWindow::SelectMatch(size_t row, const std::string& text, bool details)
 
 bool MainWindow::Find(const std::string& text, bool details, bool forward)
 {
-    const PacketRecord* records = m_file ? m_file->records.data() : g_session ? g_session->m_index : nullptr;
-    const size_t count = m_file ? m_file->records.size() : g_session ? static_cast<size_t>(g_session->PacketCount()) : 0;
+    size_t count = 0;
+    const PacketRecord* records = ListedRecords(&count);
     PacketSearch search(m_dialog->ListLines(IDC_PACKET_LIST), records, count, text, details, forward,
                         SearchStart(m_dialog->SelectedListLines(IDC_PACKET_LIST), forward));
     while (!search.Step(std::numeric_limits<double>::infinity())) {
@@ -515,8 +618,8 @@ bool MainWindow::Find(const std::string& text, bool details, bool forward)
 FindOutcome MainWindow::StartFind(const std::string& text, bool details, bool forward)
 {
     if (Busy()) return FindOutcome::Busy;
-    const PacketRecord* records = m_file ? m_file->records.data() : g_session ? g_session->m_index : nullptr;
-    const size_t count = m_file ? m_file->records.size() : g_session ? static_cast<size_t>(g_session->PacketCount()) : 0;
+    size_t count = 0;
+    const PacketRecord* records = ListedRecords(&count);
     auto search = std::make_unique<PacketSearch>(m_dialog->ListLines(IDC_PACKET_LIST), records, count, text, details,
                                                  forward, SearchStart(m_dialog->SelectedListLines(IDC_PACKET_LIST), forward));
     // Set by the finish: in the first slice (the outcome says it) or later (the dialog hears it).

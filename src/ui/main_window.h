@@ -40,6 +40,7 @@ inline constexpr int OPEN_PACKETS_COMMAND = 0x8002;
 inline constexpr int COPY_LINES_COMMAND = 0x8003;
 inline constexpr int COPY_DETAIL_COMMAND = 0x8004;
 inline constexpr int FIND_COMMAND = 0x8005;
+inline constexpr int RECORD_TO_FILE_COMMAND = 0x8020;  // clear of the Find and detail windows' commands
 
 extern const DialogTemplate MAIN_TEMPLATE;
 
@@ -50,6 +51,8 @@ struct MainLayout {
     PixelRect lowerTree;
 };
 MainLayout ComputeMainLayout(int lowerPercent, int width, int height);
+
+class FileRecording;
 
 class MainWindow final : public DialogHandler {
 public:
@@ -81,6 +84,10 @@ public:
     // (the list staying as it was) or where the file was cut short. True when it shows them.
     bool OpenPacketFile(const std::string& path);
     void OnOpenPackets();
+    // Records the session's interface into a file chosen in the save-file chooser until
+    // Abort Capture; the list follows the file, and shows it opened when the recording ends.
+    void OnRecordToFile();
+    bool Recording() const { return m_recording != nullptr; }
     void OnCopyLines();
     void OnCopyDetail();
     // Searches the packet lines (and the decoded details) from the current line; selects
@@ -129,6 +136,12 @@ private:
     // The packets the list shows: an open file's, or the current session's.
     const PacketRecord* ShownRecord(int64_t index) const;
     bool Capturing() const;
+    // The records the list shows (a recording's, a file's or the session's), and how many.
+    const PacketRecord* ListedRecords(size_t* count) const;
+    // A tick of a recording: the list takes what the file holds since the last one; at the
+    // end, the file is opened as any file is, and a failure said.
+    void FollowRecording();
+    void EndRecording();
     void SetButtons(bool begin, bool abort, bool configure);
     // Runs the operation's first slice; when work is left, the rest runs from the work
     // timer, with a progress window saying progressText (none: the Find dialog shows it).
@@ -140,6 +153,8 @@ private:
 
     std::unique_ptr<Dialog> m_dialog;
     std::unique_ptr<CaptureFileContents> m_file;  // the file the list shows, if any
+    std::unique_ptr<FileRecording> m_recording;   // Record to File, while it runs
+    std::string m_followError;                    // why the recorded file could not be followed
     std::unique_ptr<FindDialog> m_find;
     std::unique_ptr<LongOperation> m_operation;  // the search, copy or save that goes on
     std::function<void(LongOperation&)> m_finishOperation;

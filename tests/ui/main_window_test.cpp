@@ -23,10 +23,12 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/ip_icmp.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #if defined(__SANITIZE_ADDRESS__)
 extern "C" size_t __sanitizer_get_current_allocated_bytes();  // the sanitizer's runtime
@@ -961,6 +963,139 @@ TEST_F(MainWindowTest, CapturesListsDecodesAndSavesLoopbackTraffic)
     MessageBoxRecorder agree(MESSAGE_OK);
     Widget()->close();
     EXPECT_FALSE(Widget()->isVisible());
+}
+
+
+// Record to File, live on loopback: offered only while no capture runs; the list follows the
+// file a tick at a time (at most 8096 lines a tick); Abort ends it with the file opened.
+class RecordToFileTest : public MainWindowTest {
+protected:
+    // The summary lines of the datagrams the file holds now, the header first.
+    static QStringList FileLines(const std::string& path)
+    {
+        QStringList lines{SUMMARY_COLUMN_HEADER};
+        ForEachDatagram(path.c_str(), [&](const PacketRecord& r, int64_t i) {
+            char line[256];
+            FormatSummaryLine(r, i, line, sizeof line);
+            lines << QString::fromLatin1(line);
+            return true;
+        });
+        return lines;
+    }
+    bool WaitUntil(const std::function<bool()>& done, double seconds)
+    {
+        const double until = g_stopwatch.Elapsed() + seconds;
+        while (!done() && g_stopwatch.Elapsed() < until) QTest::qWait(20);
+        return done();
+    }
+    bool Offered() { return m_window->IsCommandEnabled(RECORD_TO_FILE_COMMAND); }
+};
+
+TEST_F(RecordToFileTest, FollowsTheFileAndAbortOpensIt)
+{
+    if (!testnet::EnterPrivateNamespace()) GTEST_SKIP() << testnet::WhyNot();
+    MessageBoxRecorder boxes;
+    Start();
+    ASSERT_TRUE(g_session->m_ready);
+    EXPECT_TRUE(Offered());
+    Tick();
+    ASSERT_TRUE(Enabled(IDC_BEGIN_CAPTURE));
+    QTest::mouseClick(m_qt->ControlAs<QPushButton>(IDC_BEGIN_CAPTURE), Qt::LeftButton);
+    EXPECT_FALSE(Offered());
+    const std::string path = m_config + "/recorded.pcap";
+    SetSaveFileChooser([&] { return path; });
+    m_window->OnCommand(RECORD_TO_FILE_COMMAND);  // the key or menu while it runs: nothing
+    EXPECT_FALSE(m_window->Recording());
+    QTest::mouseClick(m_qt->ControlAs<QPushButton>(IDC_ABORT_CAPTURE), Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([] { return g_session->m_finished.load(); }, 2));
+    EXPECT_TRUE(Offered());
+
+    m_window->OnCommand(RECORD_TO_FILE_COMMAND);
+    ASSERT_TRUE(m_window->Recording());
+    EXPECT_FALSE(Offered());
+    EXPECT_FALSE(m_window->IsCommandEnabled(OPEN_PACKETS_COMMAND));
+    Tick();
+    EXPECT_FALSE(Enabled(IDC_BEGIN_CAPTURE));
+    EXPECT_TRUE(Enabled(IDC_ABORT_CAPTURE));
+    EXPECT_FALSE(Enabled(IDC_CONFIGURE));
+
+    int port = 0;
+    const int sink = testnet::BindLoopbackUdp(&port);
+    // Sent at once: the recording has every datagram from the moment it was started.
+    ASSERT_EQ(testnet::SendUdp("127.0.0.1", port, 3, 24), 3);
+    // The real timer follows the file.
+    ASSERT_TRUE(WaitUntil([&] { return m_window->m_listedCount >= 3; }, 5));
+    QStringList lines = ListLines();
+    EXPECT_EQ(lines, FileLines(path).mid(0, lines.size()));
+    Select(1);
+    ASSERT_EQ(LowerTree()->model()->rowCount(), 1);
+    EXPECT_EQ(LowerTree()->model()->index(0, 0).data().toString(), lines[1]);
+
+    // A flood: each tick takes at most 8096 more lines of the file.
+    {
+        testnet::Flood flood(port, 16, 20000, 3.0);
+        WaitUntil([&] { return flood.Sent() >= 20000; }, 4);
+    }
+    ASSERT_TRUE(WaitUntil([&] { return FileLines(path).size() > 8096 + m_window->m_listedCount + 1; }, 3));
+    const int32_t before = m_window->m_listedCount;
+    Tick();
+    EXPECT_EQ(m_window->m_listedCount, before + 8096);
+    lines = ListLines();  // the first lines now read from a later mapping of the file
+    EXPECT_EQ(lines, FileLines(path).mid(0, m_window->m_listedCount + 1));
+
+    QTest::mouseClick(m_qt->ControlAs<QPushButton>(IDC_ABORT_CAPTURE), Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([&] { return !m_window->Recording(); }, 3));
+    close(sink);
+    // The list is the file, opened: all of it, the buttons back, saving offered.
+    const QStringList file = FileLines(path);
+    EXPECT_GT(file.size(), before + 8096);
+    EXPECT_EQ(ListLines(), file);
+    EXPECT_TRUE(Enabled(IDC_BEGIN_CAPTURE));
+    EXPECT_FALSE(Enabled(IDC_ABORT_CAPTURE));
+    EXPECT_TRUE(Enabled(IDC_CONFIGURE));
+    EXPECT_TRUE(m_window->CanSavePackets());
+    EXPECT_TRUE(Offered());
+    Select(2);
+    EXPECT_EQ(LowerTree()->model()->index(0, 0).data().toString(), file[2]);
+    EXPECT_TRUE(boxes.Boxes().empty()) << boxes.Boxes().front().text;
+}
+
+// A write that fails (here a file size limit) ends the recording with a box; the file ends
+// at its last whole record and is what the list shows.
+TEST_F(RecordToFileTest, AFailedWriteEndsItWithABoxAndTheFileReadable)
+{
+    if (!testnet::EnterPrivateNamespace()) GTEST_SKIP() << testnet::WhyNot();
+    MessageBoxRecorder boxes;
+    Start();
+    ASSERT_TRUE(g_session->m_ready);
+    const std::string path = m_config + "/limited.pcap";
+    SetSaveFileChooser([&] { return path; });
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = saved;
+    limit.rlim_cur = 10000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    m_window->OnCommand(RECORD_TO_FILE_COMMAND);
+    ASSERT_TRUE(m_window->Recording());
+    int port = 0;
+    const int sink = testnet::BindLoopbackUdp(&port);
+    ASSERT_EQ(testnet::SendUdp("127.0.0.1", port, 200, 100), 200);
+    const bool ended = WaitUntil([&] { return !m_window->Recording(); }, 5);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, SIG_DFL);
+    close(sink);
+    ASSERT_TRUE(ended);
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    EXPECT_EQ(boxes.Boxes()[0].caption, "Error");
+    EXPECT_EQ(boxes.Boxes()[0].text.rfind("The recording to " + path + " ended:\r\n", 0), 0u) << boxes.Boxes()[0].text;
+    EXPECT_NE(boxes.Boxes()[0].text.find("too large"), std::string::npos) << boxes.Boxes()[0].text;
+    EXPECT_LE(std::filesystem::file_size(path), 10000u);
+    EXPECT_EQ(ReadEnd::Complete, ForEachDatagram(path.c_str(), [](const PacketRecord&, int64_t) { return true; }).end);
+    const QStringList file = FileLines(path);
+    EXPECT_GT(file.size(), 10);
+    EXPECT_EQ(ListLines(), file);
+    EXPECT_TRUE(Enabled(IDC_BEGIN_CAPTURE));
 }
 
 }  // namespace

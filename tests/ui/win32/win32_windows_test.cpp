@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "capture/capture_session.h"
+#include "capture_file/capture_file.h"
 #include "capture_file/save_packets.h"
 #include "decode/section_states.h"
 #include "decode/summary.h"
@@ -662,6 +663,75 @@ TEST_F(Win32Windows, OpensFilesCopiesAndFindsByKeyboardAndDrop)
     GlobalUnlock(memory);
     SendMessageW(m_main->Handle(), WM_DROPFILES, reinterpret_cast<WPARAM>(memory), 0);  // the window frees it
     EXPECT_EQ(ListView_GetItemCount(List()), 5);
+}
+
+// Record to File on the scripted socket: offered only while no capture runs, the list
+// follows the file through the real timer, Abort opens the file; a file that cannot be
+// made is said in a box.
+TEST_F(Win32Windows, RecordToFileFollowsTheFileAndAbortOpensIt)
+{
+    Boxes boxes;
+    StartMainWindow();
+    ASSERT_TRUE(PumpUntil([&] { return Enabled(IDC_BEGIN_CAPTURE); }, 1000));
+    EXPECT_TRUE(m_window->IsCommandEnabled(RECORD_TO_FILE_COMMAND));
+    Click(IDC_BEGIN_CAPTURE);
+    EXPECT_FALSE(m_window->IsCommandEnabled(RECORD_TO_FILE_COMMAND));
+    Click(IDC_ABORT_CAPTURE);
+    ASSERT_TRUE(PumpUntil([&] { return Enabled(IDC_BEGIN_CAPTURE); }));
+
+    wchar_t folder[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    const std::string path = Utf8FromUtf16(folder) + "kestrine-windows-recorded.pcap";
+    const auto fileLines = [&] {
+        std::vector<std::string> lines{SUMMARY_COLUMN_HEADER};
+        ForEachDatagram(path.c_str(), [&](const PacketRecord& r, int64_t i) {
+            char line[256];
+            FormatSummaryLine(r, i, line, sizeof line);
+            lines.emplace_back(line);
+            return true;
+        });
+        return lines;
+    };
+    const auto listLines = [&] {
+        std::vector<std::string> lines;
+        for (int row = 0; row < ListView_GetItemCount(List()); ++row) lines.push_back(ListLine(List(), row));
+        return lines;
+    };
+    SetSaveFileChooser([&] { return path; });
+    SendMessageW(m_main->Handle(), WM_COMMAND, RECORD_TO_FILE_COMMAND, 0);
+    ASSERT_TRUE(m_window->Recording());
+    EXPECT_FALSE(Enabled(IDC_BEGIN_CAPTURE));
+    EXPECT_TRUE(Enabled(IDC_ABORT_CAPTURE));
+    EXPECT_FALSE(Enabled(IDC_CONFIGURE));
+    for (int i = 0; i < 300; ++i) script::Push(script::Datagram(17, ADDRESS_A, ADDRESS_B, 40 + i % 7));
+    ASSERT_TRUE(PumpUntil([&] { return ListView_GetItemCount(List()) == 301; }, 5000)) << ListView_GetItemCount(List());
+    EXPECT_EQ(listLines(), fileLines());
+    EXPECT_TRUE(Enabled(IDC_ABORT_CAPTURE));
+    for (int i = 0; i < 2000; ++i) script::Push(script::Datagram(6, ADDRESS_B, ADDRESS_A, 60));
+    ASSERT_TRUE(PumpUntil([&] { return ListView_GetItemCount(List()) == 2301; }, 5000)) << ListView_GetItemCount(List());
+    ListView_SetItemState(List(), 1, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    Pump(50);
+    EXPECT_EQ(TreeText(Lower(), TreeView_GetRoot(Lower())), ListLine(List(), 1));
+
+    Click(IDC_ABORT_CAPTURE);
+    ASSERT_TRUE(PumpUntil([&] { return !m_window->Recording(); }, 3000));
+    EXPECT_EQ(listLines(), fileLines());
+    EXPECT_EQ(ListView_GetItemCount(List()), 2301);
+    EXPECT_TRUE(Enabled(IDC_BEGIN_CAPTURE));
+    EXPECT_FALSE(Enabled(IDC_ABORT_CAPTURE));
+    EXPECT_TRUE(m_window->CanSavePackets());
+    EXPECT_TRUE(boxes.m_seen.empty());
+
+    const std::string missing = Utf8FromUtf16(folder) + "kestrine-no-such-folder\\recorded.pcap";
+    SetSaveFileChooser([&] { return missing; });
+    SendMessageW(m_main->Handle(), WM_COMMAND, RECORD_TO_FILE_COMMAND, 0);
+    SetSaveFileChooser(nullptr);
+    EXPECT_FALSE(m_window->Recording());
+    ASSERT_EQ(boxes.m_seen.size(), 1u);
+    EXPECT_EQ(boxes.m_seen[0].text.rfind("Could not record to " + missing + ":\r\n", 0), 0u) << boxes.m_seen[0].text;
+    EXPECT_EQ(ListView_GetItemCount(List()), 2301);  // the list stays the file's
+    m_window.reset();
+    DeleteFileW((std::wstring(folder) + L"kestrine-windows-recorded.pcap").c_str());
 }
 
 // A copy over many lines shows its progress window, which keeps answering; Cancel drops it.
