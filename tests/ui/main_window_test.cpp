@@ -1071,5 +1071,46 @@ TEST_F(MainWindowTest, CapturesListsDecodesAndSavesLoopbackTraffic)
     EXPECT_FALSE(Widget()->isVisible());
 }
 
+// The Filter window's capture filter holds for the next Begin Capture: the kernel keeps only
+// what it matches, beside the protocol switches.
+TEST_F(MainWindowTest, TheCaptureFilterKeepsOnlyWhatItMatchesInTheNextCapture)
+{
+    if (!testnet::EnterPrivateNamespace()) GTEST_SKIP() << testnet::WhyNot();
+    MessageBoxRecorder boxes;
+    Start();
+    ASSERT_TRUE(g_session->m_ready);
+    m_window->OnCommand(FILTER_COMMAND);
+    QtDialog& filter = *AsQt(m_window->Filter()->Window());
+    filter.ControlAs<QLineEdit>(IDC_CAPTURE_FILTER_TEXT)->setText("icmp[icmptype] = icmp-echo");
+    QTest::mouseClick(filter.ControlAs<QPushButton>(IDC_CAPTURE_FILTER_SET), Qt::LeftButton);
+    Tick();  // Begin Capture is enabled by the first tick
+    QTest::mouseClick(m_qt->ControlAs<QPushButton>(IDC_BEGIN_CAPTURE), Qt::LeftButton);
+    EXPECT_TRUE(g_session->CaptureFilterInKernel());
+
+    int port = 0;
+    const int sink = testnet::BindLoopbackUdp(&port);
+    ASSERT_EQ(testnet::SendUdp("127.0.0.1", port, 3, 24), 3);
+    const int icmp = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);  // an echo request; the kernel replies
+    icmphdr echo{};
+    echo.type = ICMP_ECHO;
+    echo.checksum = htons(static_cast<uint16_t>(~(ICMP_ECHO << 8)));
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sendto(icmp, &echo, sizeof echo, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    const double until = g_stopwatch.Elapsed() + 5;
+    while (g_stopwatch.Elapsed() < until && m_window->m_listedCount < 1) QTest::qWait(TIMER_PERIOD_MS);
+    QTest::qWait(TIMER_PERIOD_MS);  // a reply or datagram let through would be listed by now
+    QTest::mouseClick(m_qt->ControlAs<QPushButton>(IDC_ABORT_CAPTURE), Qt::LeftButton);
+    while (!g_session->m_finished.load() && g_stopwatch.Elapsed() < until + 2) QTest::qWait(20);
+    QTest::qWait(TIMER_PERIOD_MS + 50);
+    close(icmp);
+    close(sink);
+
+    const QStringList lines = ListLines();
+    ASSERT_EQ(lines.size(), 2) << lines.join("\n").toStdString();
+    EXPECT_TRUE(lines[1].contains("Echo request")) << lines[1].toStdString();
+}
+
 }  // namespace
 }  // namespace kestrine
