@@ -222,7 +222,11 @@ void MainWindow::OnConfigure()
     m_configDialog.m_interfaceAddress = m_dialog->Address(IDC_LISTEN_ADDRESS);
     const int installed = m_configDialog.m_sessionsInstalled;
     m_configDialog.DoModal(m_dialog.get());
-    if (m_configDialog.m_sessionsInstalled != installed) m_reportedGone = false;  // a new session
+    if (m_configDialog.m_sessionsInstalled != installed) {  // a new session
+        m_reportedGone = false;
+        // The kept packets of a capture lay in the old session's buffer, which went with it.
+        if (!m_file) m_displayFilter.Restart();
+    }
     m_dialog->SetAddress(IDC_LISTEN_ADDRESS, m_configDialog.m_interfaceAddress);
 }
 
