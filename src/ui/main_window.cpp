@@ -67,6 +67,7 @@ MainWindow::MainWindow() : m_dialog(Windows().NewDialog(MAIN_TEMPLATE, *this, nu
     w.AddContextCommand(NO_ID, ContextCommand{OPEN_PACKETS_COMMAND, nullptr, Ctrl('O')});
     w.AddContextCommand(NO_ID, ContextCommand{SAVE_PACKETS_COMMAND, nullptr, Ctrl('S')});
     w.AddContextCommand(NO_ID, ContextCommand{FIND_COMMAND, nullptr, Ctrl('F')});
+    w.AddContextCommand(NO_ID, ContextCommand{FILTER_COMMAND, nullptr, Ctrl('L')});
     w.AddContextCommand(NO_ID, ContextCommand{FIND_NEXT_COMMAND, nullptr, Shortcut{KEY_F3}});
     w.AddContextCommand(NO_ID, ContextCommand{FIND_PREVIOUS_COMMAND, nullptr, Shortcut{KEY_F3, false, true}});
     // The context menus, with the keys shown beside their entries; Copy takes the focused control's.
@@ -75,11 +76,16 @@ MainWindow::MainWindow() : m_dialog(Windows().NewDialog(MAIN_TEMPLATE, *this, nu
     w.AddContextCommand(IDC_PACKET_LIST, ContextCommand{RECORD_TO_FILE_COMMAND, "&Record to File...", Shortcut{}});
     w.AddContextCommand(IDC_PACKET_LIST, ContextCommand{COPY_LINES_COMMAND, "&Copy", Ctrl('C')});
     w.AddContextCommand(IDC_PACKET_LIST, ContextCommand{FIND_COMMAND, "&Find...", Ctrl('F')});
+    w.AddContextCommand(IDC_PACKET_LIST, ContextCommand{FILTER_COMMAND, "Fi&lter...", Ctrl('L')});
     w.AddContextCommand(IDC_DETAIL_TREE, ContextCommand{COPY_DETAIL_COMMAND, "&Copy", Ctrl('C')});
     w.AcceptFileDrops();
     m_find = std::make_unique<FindDialog>(
         &w, [this](const std::string& text, bool details, bool forward) { return StartFind(text, details, forward); },
         [this] { CancelOperation(); });
+    m_filterWindow = std::make_unique<FilterWindow>(
+        &w, [this](std::vector<BpfInstruction> program) { ApplyDisplayFilter(std::move(program)); });
+    // A capture's packets never move once kept: a search may run over them during the ticks.
+    m_displayFilter.Reserve(CaptureSession::MAX_INDEX_ENTRIES);
 }
 
 MainWindow::~MainWindow()
@@ -88,6 +94,7 @@ MainWindow::~MainWindow()
     if (m_dialog) m_dialog->KillTimer(CAPTURE_TIMER_ID);
     CancelOperation();  // it reads the list and the records that go below
     m_find.reset();
+    m_filterWindow.reset();
     m_dialog.reset();
     m_file.reset();  // after the list whose lines point into it
     m_recording.reset();  // likewise; before the session it records from
@@ -155,6 +162,7 @@ void MainWindow::OnCommand(int id)
     case COPY_LINES_COMMAND: OnCopyLines(); break;
     case COPY_DETAIL_COMMAND: OnCopyDetail(); break;
     case FIND_COMMAND: m_find->Open(); break;
+    case FILTER_COMMAND: m_filterWindow->Open(); break;
     case FIND_NEXT_COMMAND: m_find->FindAgain(true); break;
     case FIND_PREVIOUS_COMMAND: m_find->FindAgain(false); break;
     default: break;
@@ -203,10 +211,13 @@ void MainWindow::OnBeginCapture()
 {
     if (!g_session) return;
     CancelOperation();  // the list and the records it works on go
+    g_session->SetCaptureFilter(m_filterWindow->CaptureProgram());
     g_session->Reset();
     m_listedCount = 0;
     m_dialog->ClearList(IDC_PACKET_LIST);
+    m_displayFilter.Restart();
     m_file.reset();  // back to live capture: a file's packets go as an old capture's
+    m_filterWindow->ShowCounts(0, 0);
     m_dialog->ListLines(IDC_PACKET_LIST).AddTopLevelLine(SUMMARY_COLUMN_HEADER);
     m_dialog->CommitList(IDC_PACKET_LIST);
     SetButtons(false, true, false);
@@ -225,7 +236,11 @@ void MainWindow::OnConfigure()
     m_configDialog.m_interfaceAddress = m_dialog->Address(IDC_LISTEN_ADDRESS);
     const int installed = m_configDialog.m_sessionsInstalled;
     m_configDialog.DoModal(m_dialog.get());
-    if (m_configDialog.m_sessionsInstalled != installed) m_reportedGone = false;  // a new session
+    if (m_configDialog.m_sessionsInstalled != installed) {  // a new session
+        m_reportedGone = false;
+        // The kept packets of a capture lay in the old session's buffer, which went with it.
+        if (!m_file) m_displayFilter.Restart();
+    }
     m_dialog->SetAddress(IDC_LISTEN_ADDRESS, m_configDialog.m_interfaceAddress);
 }
 
@@ -249,7 +264,11 @@ void MainWindow::OnTimer(int timerId)
     const int32_t count = g_session->PacketCount();
     if (!m_file) {
         SummaryTarget& list = m_dialog->ListLines(IDC_PACKET_LIST);
-        for (int32_t i = m_listedCount; i < count; ++i) AddSummaryLine(list, g_session->m_index[i], i);
+        const bool filtered = m_displayFilter.Active();
+        for (int32_t i = m_listedCount; i < count; ++i) {
+            if (!filtered || m_displayFilter.Offer(g_session->m_index[i], i)) AddSummaryLine(list, g_session->m_index[i], i);
+        }
+        if (count != m_listedCount) m_filterWindow->ShowCounts(ListedRecordCount(), AllRecordCount());
         m_listedCount = count;
         m_dialog->CommitList(IDC_PACKET_LIST);
     }
@@ -272,6 +291,61 @@ const PacketRecord* MainWindow::ShownRecord(int64_t index) const
     }
     if (m_file) return index < static_cast<int64_t>(m_file->records.size()) ? &m_file->records[static_cast<size_t>(index)] : nullptr;
     return g_session && index < g_session->PacketCount() ? &g_session->m_index[index] : nullptr;
+}
+
+const PacketRecord* MainWindow::ListedRecords() const
+{
+    if (m_recording) return m_recording->Records().data();  // every recorded datagram, as listed
+    if (m_displayFilter.Active()) return m_displayFilter.Records().data();
+    return m_file ? m_file->records.data() : g_session ? g_session->m_index : nullptr;
+}
+
+size_t MainWindow::ListedRecordCount() const
+{
+    if (m_recording) return m_recording->Records().size();
+    return m_displayFilter.Active() ? m_displayFilter.Records().size() : AllRecordCount();
+}
+
+size_t MainWindow::AllRecordCount() const
+{
+    if (m_recording) return m_recording->Records().size();
+    if (m_file) return m_file->records.size();
+    return g_session ? static_cast<size_t>(g_session->PacketCount()) : 0;
+}
+
+void MainWindow::RelistPackets()
+{
+    m_dialog->ClearList(IDC_PACKET_LIST);  // before the gathered records its lines show go
+    m_displayFilter.Restart();
+    PacketLines& lines = m_dialog->ListLines(IDC_PACKET_LIST);
+    lines.AddTopLevelLine(SUMMARY_COLUMN_HEADER);
+    if (m_recording) {
+        // A recording lists every datagram it has written; the filter holds once its file opens.
+        lines.AddRecordLines(m_recording->Records().data(), m_recording->Records().size());
+    } else if (m_file) {
+        if (m_displayFilter.Active()) {
+            m_displayFilter.Gather(m_file->records.data(), 0, m_file->records.size());
+            lines.AddRecordLines(m_displayFilter.Records().data(), m_displayFilter.Records().size(),
+                                 m_displayFilter.Numbers().data());
+        } else {
+            lines.AddRecordLines(m_file->records.data(), m_file->records.size());
+        }
+    } else if (g_session) {
+        // A capture's lines up to what the timer has listed; the next ticks add the rest.
+        for (int32_t i = 0; i < m_listedCount; ++i) {
+            if (!m_displayFilter.Active() || m_displayFilter.Offer(g_session->m_index[i], i))
+                AddSummaryLine(lines, g_session->m_index[i], i);
+        }
+    }
+    m_dialog->CommitList(IDC_PACKET_LIST, false);
+    m_filterWindow->ShowCounts(ListedRecordCount(), AllRecordCount());
+}
+
+void MainWindow::ApplyDisplayFilter(std::vector<BpfInstruction> program)
+{
+    CancelOperation();  // it works on the lines and records that go
+    m_displayFilter.SetProgram(std::move(program));
+    RelistPackets();
 }
 
 int32_t MainWindow::SelectedPacketIndex() const
@@ -335,8 +409,8 @@ bool MainWindow::OnSysCommand(int command)
 
 bool MainWindow::CanSavePackets() const
 {
-    if (m_file) return !m_file->records.empty() && !Capturing();
-    return g_session && g_session->m_finished.load(std::memory_order_acquire) && g_session->PacketCount() > 0;
+    if (m_file) return ListedRecordCount() > 0 && !Capturing();
+    return g_session && g_session->m_finished.load(std::memory_order_acquire) && ListedRecordCount() > 0;
 }
 
 bool MainWindow::ConfirmSaveOverOpenFile(const std::string& path)
@@ -346,10 +420,11 @@ bool MainWindow::ConfirmSaveOverOpenFile(const std::string& path)
     // header: a file of another size holds something more (frames that are not IPv4
     // datagrams, link headers, pcapng blocks, a damaged tail).
     uint64_t savedSize = SAVED_FILE_HEADER_BYTES;
-    for (const PacketRecord& r : m_file->records) savedSize += SAVED_RECORD_HEADER_BYTES + static_cast<uint64_t>(r.length);
+    const PacketRecord* saved = ListedRecords();
+    for (size_t i = 0; i < ListedRecordCount(); ++i) savedSize += SAVED_RECORD_HEADER_BYTES + static_cast<uint64_t>(saved[i].length);
     if (savedSize == m_file->file->Size() && m_file->outcome.end == ReadEnd::Complete) return true;
     const int64_t lost = m_file->outcome.frames - m_file->outcome.datagrams;
-    const std::string datagrams = std::to_string(m_file->records.size());
+    const std::string datagrams = std::to_string(ListedRecordCount());
     const std::string loss = lost > 0 ? std::to_string(lost) + (lost == 1 ? " frame that is not an IPv4 datagram" : " frames that are not IPv4 datagrams") +
                                             " would be lost, and so would the rest of what the file holds besides the datagrams."
                                       : "No frame would be lost, but what the file holds besides the datagrams would be (link-layer headers, file blocks).";
@@ -399,8 +474,9 @@ void MainWindow::OnSavePackets()
     if (!CanSavePackets() || Busy()) return;
     const std::string path = ChooseSaveFile(m_dialog.get());
     if (path.empty() || !ConfirmSaveOverOpenFile(path)) return;
-    const PacketRecord* records = m_file ? m_file->records.data() : g_session->m_index;
-    const auto count = m_file ? static_cast<int32_t>(m_file->records.size()) : g_session->PacketCount();
+    // What the list shows: the packets the display filter keeps.
+    const PacketRecord* records = ListedRecords();
+    const auto count = static_cast<int32_t>(ListedRecordCount());
     const auto failed = [this, path](const std::string& error) {
         ShowMessageBox(m_dialog.get(), "Could not save the packets to " + path + ":\r\n" + error, "Error",
                        MessageIcon::Stop, MessageButtons::Ok);
@@ -428,16 +504,6 @@ void MainWindow::OnCancel()
     m_dialog->EndDialog(ID_CANCEL);
 }
 
-const PacketRecord* MainWindow::ListedRecords(size_t* count) const
-{
-    if (m_recording) {
-        *count = m_recording->Records().size();
-        return m_recording->Records().data();
-    }
-    *count = m_file ? m_file->records.size() : g_session ? static_cast<size_t>(g_session->PacketCount()) : 0;
-    return m_file ? m_file->records.data() : g_session ? g_session->m_index : nullptr;
-}
-
 void MainWindow::OnRecordToFile()
 {
     const std::string path = ChooseSaveFile(m_dialog.get());
@@ -453,6 +519,7 @@ void MainWindow::OnRecordToFile()
     CancelOperation();
     m_dialog->ClearList(IDC_PACKET_LIST);
     m_file.reset();
+    m_displayFilter.Restart();  // its packets were the file's
     m_recording = std::move(recording);
     m_followError.clear();
     m_listedCount = 0;
@@ -537,10 +604,7 @@ bool MainWindow::OpenPacketFile(const std::string& path)
     CancelOperation();
     m_dialog->ClearList(IDC_PACKET_LIST);
     m_file = std::move(file);
-    PacketLines& lines = m_dialog->ListLines(IDC_PACKET_LIST);
-    lines.AddTopLevelLine(SUMMARY_COLUMN_HEADER);
-    lines.AddRecordLines(m_file->records.data(), m_file->records.size());
-    m_dialog->CommitList(IDC_PACKET_LIST, false);  // a file is read from its start
+    RelistPackets();  // through the display filter; a file is read from its start
     // The lower tree showed a packet of what the list held before: it goes with the list.
     m_dialog->BeginTree(IDC_DETAIL_TREE);
     m_dialog->EndTree(IDC_DETAIL_TREE);
@@ -605,8 +669,8 @@ void MainWindow::SelectMatch(size_t row, const std::string& text, bool details)
 
 bool MainWindow::Find(const std::string& text, bool details, bool forward)
 {
-    size_t count = 0;
-    const PacketRecord* records = ListedRecords(&count);
+    const PacketRecord* records = ListedRecords();
+    const size_t count = ListedRecordCount();
     PacketSearch search(m_dialog->ListLines(IDC_PACKET_LIST), records, count, text, details, forward,
                         SearchStart(m_dialog->SelectedListLines(IDC_PACKET_LIST), forward));
     while (!search.Step(std::numeric_limits<double>::infinity())) {
@@ -618,8 +682,8 @@ bool MainWindow::Find(const std::string& text, bool details, bool forward)
 FindOutcome MainWindow::StartFind(const std::string& text, bool details, bool forward)
 {
     if (Busy()) return FindOutcome::Busy;
-    size_t count = 0;
-    const PacketRecord* records = ListedRecords(&count);
+    const PacketRecord* records = ListedRecords();
+    const size_t count = ListedRecordCount();
     auto search = std::make_unique<PacketSearch>(m_dialog->ListLines(IDC_PACKET_LIST), records, count, text, details,
                                                  forward, SearchStart(m_dialog->SelectedListLines(IDC_PACKET_LIST), forward));
     // Set by the finish: in the first slice (the outcome says it) or later (the dialog hears it).

@@ -14,6 +14,8 @@
 
 #include "capture_file/capture_file.h"
 #include "ui/configure_dialog.h"
+#include "ui/display_filter.h"
+#include "ui/filter_window.h"
 #include "ui/find_dialog.h"
 #include "ui/long_operation.h"
 #include "ui/progress_window.h"
@@ -41,6 +43,7 @@ inline constexpr int COPY_LINES_COMMAND = 0x8003;
 inline constexpr int COPY_DETAIL_COMMAND = 0x8004;
 inline constexpr int FIND_COMMAND = 0x8005;
 inline constexpr int RECORD_TO_FILE_COMMAND = 0x8020;  // clear of the Find and detail windows' commands
+inline constexpr int FILTER_COMMAND = 0x8010;
 
 extern const DialogTemplate MAIN_TEMPLATE;
 
@@ -99,6 +102,10 @@ public:
     void SelectMatch(size_t row, const std::string& text, bool details);
     FindOutcome StartFind(const std::string& text, bool details, bool forward);
     FindDialog* Finder() const { return m_find.get(); }
+    FilterWindow* Filter() const { return m_filterWindow.get(); }
+    // Lists only the packets a compiled display filter keeps (empty: every packet), each
+    // with its own index number; it stays for the files and captures listed after.
+    void ApplyDisplayFilter(std::vector<BpfInstruction> program);
     // Whether a search, copy or save goes on; ends it without its result (a save leaves
     // its target as it was).
     bool Busy() const { return m_operation != nullptr; }
@@ -135,9 +142,14 @@ private:
     int32_t SelectedPacketIndex() const;
     // The packets the list shows: an open file's, or the current session's.
     const PacketRecord* ShownRecord(int64_t index) const;
+    // The packets the list's lines show, in order (those the display filter keeps), for
+    // Find and Save; and how many packets there are in all.
+    const PacketRecord* ListedRecords() const;
+    size_t ListedRecordCount() const;
+    size_t AllRecordCount() const;
+    // Fills the list anew from the file's or the session's packets, through the display filter.
+    void RelistPackets();
     bool Capturing() const;
-    // The records the list shows (a recording's, a file's or the session's), and how many.
-    const PacketRecord* ListedRecords(size_t* count) const;
     // A tick of a recording: the list takes what the file holds since the last one; at the
     // end, the file is opened as any file is, and a failure said.
     void FollowRecording();
@@ -156,6 +168,8 @@ private:
     std::unique_ptr<FileRecording> m_recording;   // Record to File, while it runs
     std::string m_followError;                    // why the recorded file could not be followed
     std::unique_ptr<FindDialog> m_find;
+    std::unique_ptr<FilterWindow> m_filterWindow;
+    DisplayFilter m_displayFilter;
     std::unique_ptr<LongOperation> m_operation;  // the search, copy or save that goes on
     std::function<void(LongOperation&)> m_finishOperation;
     std::unique_ptr<ProgressWindow> m_progress;

@@ -12,9 +12,10 @@ NodeId PacketLines::AddTopLevelLine(std::string_view text)
     return static_cast<NodeId>(m_ends.size() - 1);
 }
 
-void PacketLines::AddRecordLines(const PacketRecord* records, size_t count)
+void PacketLines::AddRecordLines(const PacketRecord* records, size_t count, const int64_t* numbers)
 {
     m_records = records;
+    m_numbers = numbers;
     m_recordCount = count;
 }
 
@@ -23,6 +24,7 @@ void PacketLines::Clear()
     m_text.clear();
     m_ends.clear();
     m_records = nullptr;
+    m_numbers = nullptr;
     m_recordCount = 0;
 }
 
@@ -33,7 +35,7 @@ std::string_view PacketLines::Line(size_t i, LineBuffer& buffer) const
         return std::string_view(m_text).substr(begin, m_ends[i] - begin);
     }
     const size_t record = i - m_ends.size();
-    const int n = FormatSummaryLine(m_records[record], static_cast<int64_t>(record), buffer.text, sizeof buffer.text);
+    const int n = FormatSummaryLine(m_records[record], m_numbers ? m_numbers[record] : static_cast<int64_t>(record), buffer.text, sizeof buffer.text);
     return std::string_view(buffer.text, static_cast<size_t>(n));
 }
 

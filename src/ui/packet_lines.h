@@ -24,9 +24,10 @@ class PacketLines final : public SummaryTarget {
 public:
     // Appends a text line (before any record lines).
     NodeId AddTopLevelLine(std::string_view text) override;
-    // Appends one line per record, the record's position among them being its index. The
-    // records stay the caller's and must outlive the lines (until Clear).
-    void AddRecordLines(const PacketRecord* records, size_t count);
+    // Appends one line per record, the record's position among them being its index unless
+    // numbers gives each its own (a filtered list). Records and numbers stay the caller's
+    // and must outlive the lines (until Clear).
+    void AddRecordLines(const PacketRecord* records, size_t count, const int64_t* numbers = nullptr);
     void Clear();
 
     size_t Size() const { return m_ends.size() + m_recordCount; }
@@ -37,6 +38,7 @@ private:
     std::string m_text;
     std::vector<size_t> m_ends;  // end of each text line in m_text
     const PacketRecord* m_records = nullptr;
+    const int64_t* m_numbers = nullptr;
     size_t m_recordCount = 0;
 };
 

@@ -46,6 +46,7 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes();  // the sanitizer's
 #include "tests/support/netns.h"
 #include "tests/ui/ui_test_util.h"
 #include "ui/detail_window.h"
+#include "ui/filter_window.h"
 #include "ui/find_dialog.h"
 #include "ui/packet_search.h"
 #include "ui/progress_window.h"
@@ -621,6 +622,113 @@ TEST_F(MainWindowTest, FindsForwardBackWrappingAndSaysNotFoundInItsDialog)
     EXPECT_EQ(current(), 4);
 }
 
+// The Filter window: a display filter over an opened file lists the matching packets by their
+// own numbers; selection, Find, Copy and Save work on what is shown; a mistake is said in
+// the window; Clear lists every packet again.
+TEST_F(MainWindowTest, TheDisplayFilterListsTheMatchingPacketsByTheirOwnNumbers)
+{
+    MessageBoxRecorder boxes;
+    Start();
+    ASSERT_TRUE(m_window->OpenPacketFile(WriteCaptureFile("six.pcap", 6)));
+    const QStringList all = ListLines();
+    PacketList()->setFocus();
+    QTest::keyClick(PacketList(), Qt::Key_L, Qt::ControlModifier);
+    QtDialog& filter = *AsQt(m_window->Filter()->Window());
+    ASSERT_TRUE(filter.Widget()->isVisible());
+    QLineEdit* edit = filter.ControlAs<QLineEdit>(IDC_FILTER_TEXT);
+    const auto status = [&] { return filter.ControlAs<QLabel>(IDC_FILTER_STATUS)->text().toStdString(); };
+
+    // The odd payload digits ("payload N" from the UDP header's ninth byte on): 1, 3 and 5.
+    edit->setText("udp[16] & 1 = 1 and dst port 6000");
+    QTest::keyClick(edit, Qt::Key_Return);
+    const QStringList shown{all[0], all[2], all[4], all[6]};
+    EXPECT_EQ(ListLines(), shown);
+    EXPECT_EQ(status(), "Showing 3 of 6 packets");
+
+    // The second shown line is packet 3: the lower tree, a detail window and Copy say so.
+    Select(2);
+    EXPECT_TRUE(LowerTree()->model()->index(0, 0).data().toString().startsWith("    3 "));
+    m_window->OnCommand(COPY_LINES_COMMAND);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), all[4] + "\n");
+    // Find searches the shown packets' details: "payload 5" is the next line's, "payload 2" none's.
+    EXPECT_TRUE(m_window->Find("payload 5", true, true));
+    EXPECT_EQ(PacketList()->currentIndex().row(), 3);
+    EXPECT_FALSE(m_window->Find("payload 2", true, true));
+
+    // Save Packets As writes what is shown.
+    const std::string saved = m_config + "/shown.pcap";
+    SetSaveFileChooser([&] { return saved; });
+    m_window->OnSavePackets();
+    const CaptureFileContents again = LoadCaptureFile(saved);
+    ASSERT_EQ(again.records.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(again.records[i].data[36], '1' + 2 * i);
+        EXPECT_EQ(again.records[i].arrivalNs, 1700000000000000000 + 1500000LL * static_cast<int64_t>(2 * i + 1));
+    }
+
+    // A mistake is said in the window with its column; the list stays; a new text takes it away.
+    edit->setText("udp[16] &");
+    QTest::mouseClick(filter.ControlAs<QPushButton>(IDC_FILTER_APPLY), Qt::LeftButton);
+    EXPECT_EQ(status().rfind("column ", 0), 0u) << status();
+    EXPECT_EQ(ListLines(), shown);
+    EXPECT_TRUE(boxes.Boxes().empty());
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    EXPECT_EQ(status(), "Showing 3 of 6 packets");
+
+    // Another file opens through the filter; Clear lists every packet again.
+    ASSERT_TRUE(m_window->OpenPacketFile(WriteCaptureFile("four.pcap", 4)));
+    EXPECT_EQ(ListLines().size(), 3);
+    EXPECT_EQ(status(), "Showing 2 of 4 packets");
+    QTest::mouseClick(filter.ControlAs<QPushButton>(IDC_FILTER_CLEAR), Qt::LeftButton);
+    EXPECT_EQ(edit->text(), "");
+    EXPECT_EQ(ListLines().size(), 5);
+    EXPECT_EQ(status(), "Showing 4 of 4 packets");
+    EXPECT_TRUE(boxes.Boxes().empty());
+}
+
+TEST_F(MainWindowTest, TheDisplayFilterTakesEachTicksNewPacketsAndTheCaptureFilterIsKept)
+{
+    MessageBoxRecorder boxes;
+    Start();
+    m_window->OnCommand(FILTER_COMMAND);  // the packet list's context menu
+    QtDialog& filter = *AsQt(m_window->Filter()->Window());
+    filter.ControlAs<QLineEdit>(IDC_FILTER_TEXT)->setText("udp[8] & 1 = 1");
+    QTest::mouseClick(filter.ControlAs<QPushButton>(IDC_FILTER_APPLY), Qt::LeftButton);
+    StorePackets(6);
+    Tick();
+    QStringList lines = ListLines();
+    ASSERT_EQ(lines.size(), 4);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(lines[i + 1].left(5).trimmed().toInt(), 2 * i + 1);
+    StorePackets(10);
+    Tick();
+    lines = ListLines();
+    ASSERT_EQ(lines.size(), 6);
+    EXPECT_EQ(lines[5].left(5).trimmed().toInt(), 9);
+    EXPECT_EQ(filter.ControlAs<QLabel>(IDC_FILTER_STATUS)->text(), "Showing 5 of 10 packets");
+    Select(5);
+    EXPECT_TRUE(LowerTree()->model()->index(0, 0).data().toString().startsWith("    9 "));
+    const std::string saved = m_config + "/odd.pcap";
+    SetSaveFileChooser([&] { return saved; });
+    m_window->OnSavePackets();
+    const CaptureFileContents again = LoadCaptureFile(saved);
+    ASSERT_EQ(again.records.size(), 5u);
+    EXPECT_EQ(again.records[4].data[28], 9);
+
+    // The capture filter: a mistake is said beside it; a good one is kept for the next capture.
+    QLineEdit* capture = filter.ControlAs<QLineEdit>(IDC_CAPTURE_FILTER_TEXT);
+    const auto captureStatus = [&] { return filter.ControlAs<QLabel>(IDC_CAPTURE_FILTER_STATUS)->text().toStdString(); };
+    EXPECT_EQ(captureStatus(), "Next capture: every datagram");
+    capture->setText("ether host 1.2.3.4");
+    QTest::mouseClick(filter.ControlAs<QPushButton>(IDC_CAPTURE_FILTER_SET), Qt::LeftButton);
+    EXPECT_EQ(captureStatus().rfind("column 1:", 0), 0u) << captureStatus();
+    EXPECT_TRUE(m_window->Filter()->CaptureProgram().empty());
+    capture->setText("udp port 6000");
+    QTest::mouseClick(filter.ControlAs<QPushButton>(IDC_CAPTURE_FILTER_SET), Qt::LeftButton);
+    EXPECT_EQ(captureStatus(), "Next capture: what the filter matches");
+    EXPECT_FALSE(m_window->Filter()->CaptureProgram().empty());
+    EXPECT_TRUE(boxes.Boxes().empty());
+}
+
 // Long operations run in slices: each slice as short as can be, and their windows at once.
 TEST_F(MainWindowTest, ALongSearchShowsItsProgressAndEscCancelsIt)
 {
@@ -1099,4 +1207,45 @@ TEST_F(RecordToFileTest, AFailedWriteEndsItWithABoxAndTheFileReadable)
 }
 
 }  // namespace
+// The Filter window's capture filter holds for the next Begin Capture: the kernel keeps only
+// what it matches, beside the protocol switches.
+TEST_F(MainWindowTest, TheCaptureFilterKeepsOnlyWhatItMatchesInTheNextCapture)
+{
+    if (!testnet::EnterPrivateNamespace()) GTEST_SKIP() << testnet::WhyNot();
+    MessageBoxRecorder boxes;
+    Start();
+    ASSERT_TRUE(g_session->m_ready);
+    m_window->OnCommand(FILTER_COMMAND);
+    QtDialog& filter = *AsQt(m_window->Filter()->Window());
+    filter.ControlAs<QLineEdit>(IDC_CAPTURE_FILTER_TEXT)->setText("icmp[icmptype] = icmp-echo");
+    QTest::mouseClick(filter.ControlAs<QPushButton>(IDC_CAPTURE_FILTER_SET), Qt::LeftButton);
+    Tick();  // Begin Capture is enabled by the first tick
+    QTest::mouseClick(m_qt->ControlAs<QPushButton>(IDC_BEGIN_CAPTURE), Qt::LeftButton);
+    EXPECT_TRUE(g_session->CaptureFilterInKernel());
+
+    int port = 0;
+    const int sink = testnet::BindLoopbackUdp(&port);
+    ASSERT_EQ(testnet::SendUdp("127.0.0.1", port, 3, 24), 3);
+    const int icmp = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);  // an echo request; the kernel replies
+    icmphdr echo{};
+    echo.type = ICMP_ECHO;
+    echo.checksum = htons(static_cast<uint16_t>(~(ICMP_ECHO << 8)));
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sendto(icmp, &echo, sizeof echo, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    const double until = g_stopwatch.Elapsed() + 5;
+    while (g_stopwatch.Elapsed() < until && m_window->m_listedCount < 1) QTest::qWait(TIMER_PERIOD_MS);
+    QTest::qWait(TIMER_PERIOD_MS);  // a reply or datagram let through would be listed by now
+    QTest::mouseClick(m_qt->ControlAs<QPushButton>(IDC_ABORT_CAPTURE), Qt::LeftButton);
+    while (!g_session->m_finished.load() && g_stopwatch.Elapsed() < until + 2) QTest::qWait(20);
+    QTest::qWait(TIMER_PERIOD_MS + 50);
+    close(icmp);
+    close(sink);
+
+    const QStringList lines = ListLines();
+    ASSERT_EQ(lines.size(), 2) << lines.join("\n").toStdString();
+    EXPECT_TRUE(lines[1].contains("Echo request")) << lines[1].toStdString();
+}
+
 }  // namespace kestrine

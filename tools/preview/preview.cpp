@@ -80,7 +80,8 @@ int RunPreview(const char* which)
         dialog.DoModal();
         return 0;
     }
-    if (std::strcmp(which, "main") == 0) {
+    const bool filtered = std::strcmp(which, "filter") == 0;  // the main window with its Filter window
+    if (std::strcmp(which, "main") == 0 || filtered) {
         MainWindow window;  // deletes the session at its end
         g_session = new CaptureSession(HostAddress{}, 1024, 8096);
         StoreSamples(*g_session);
@@ -93,6 +94,12 @@ int RunPreview(const char* which)
         window.OnTimer(CAPTURE_TIMER_ID);
         dialog.SelectListLine(IDC_PACKET_LIST, 3);
         dialog.Show();  // detail windows open over a window already shown, as in use
+        if (filtered) {
+            window.Filter()->Open();
+            window.Filter()->Window()->SetText(IDC_FILTER_TEXT, "tcp or icmp");
+            window.Filter()->OnCommand(IDC_FILTER_APPLY);
+            return dialog.RunModal() >= 0 ? 0 : 1;
+        }
         OpenDetailWindow(&dialog, g_session->m_index[2], 2);
         return dialog.RunModal() >= 0 ? 0 : 1;
     }

@@ -5,8 +5,9 @@
 
 namespace kestrine {
 
-// "about", "configure" or "main" (the main window listing the sample packets, one selected,
-// and a detail window open); runs it until it is closed. 2 for an unknown name.
+// "about", "configure", "main" (the main window listing the sample packets, one selected,
+// and a detail window open) or "filter" (the same, narrowed by the Filter window's display
+// filter "tcp or icmp", that window open); runs it until it is closed. 2 for an unknown name.
 int RunPreview(const char* which);
 
 }  // namespace kestrine

@@ -1,4 +1,4 @@
-// kestrine-preview about|configure|main on Qt: one window by itself, for looking at it.
+// kestrine-preview about|configure|main|filter on Qt: one window by itself, for looking at it.
 #include <QApplication>
 
 #include "preview/preview.h"

@@ -1,4 +1,4 @@
-// kestrine-preview.exe about|configure|main on Win32: one window by itself, for looking at it.
+// kestrine-preview.exe about|configure|main|filter on Win32: one window by itself, for looking at it.
 #include <windows.h>
 
 #include <commctrl.h>

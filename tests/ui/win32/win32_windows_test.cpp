@@ -22,6 +22,7 @@
 #include "tests/capture/scripted_socket.h"
 #include "ui/about_box.h"
 #include "ui/detail_window.h"
+#include "ui/filter_window.h"
 #include "ui/find_dialog.h"
 #include "ui/first_run_store.h"
 #include "ui/main_window.h"
@@ -849,4 +850,68 @@ TEST_F(Win32Windows, QuittingAsksAndOnlyOkEndsTheWindow)
 }
 
 }  // namespace
+// The Filter window: Ctrl+L opens it; a display filter lists the matching packets by their
+// own numbers, the lower tree, Copy and Save take what is shown; a mistake is said in the
+// window; Clear lists every packet again.
+TEST_F(Win32Windows, TheFilterWindowListsTheMatchingPacketsByTheirOwnNumbers)
+{
+    Boxes boxes;
+    StartMainWindow();
+    ASSERT_TRUE(m_window->OpenPacketFile(WriteCaptureFile(6)));
+    std::vector<std::string> all;
+    for (int row = 0; row < 7; ++row) all.push_back(ListLine(List(), row));
+    SetFocus(List());
+    Press(List(), 'L', true);
+    HWND filter = FindWindowW(nullptr, L"Filter");
+    ASSERT_NE(filter, nullptr);
+    EXPECT_TRUE(IsWindowVisible(filter));
+    EXPECT_EQ(GetWindow(filter, GW_OWNER), m_main->Handle());
+    const auto shown = [&] {
+        std::vector<std::string> lines;
+        for (int row = 0; row < ListView_GetItemCount(List()); ++row) lines.push_back(ListLine(List(), row));
+        return lines;
+    };
+    const auto status = [&] { return WindowText(GetDlgItem(filter, IDC_FILTER_STATUS)); };
+
+    // The odd payload digits ("payload N" from the UDP header's ninth byte on): 1, 3 and 5.
+    SetWindowTextW(GetDlgItem(filter, IDC_FILTER_TEXT), L"udp[16] & 1 = 1");
+    Press(GetDlgItem(filter, IDC_FILTER_TEXT), VK_RETURN);
+    const std::vector<std::string> odd{all[0], all[2], all[4], all[6]};
+    EXPECT_EQ(shown(), odd);
+    EXPECT_EQ(status(), "Showing 3 of 6 packets");
+
+    // The second shown line is packet 3: the lower tree and Copy say so; Save writes what is shown.
+    ListView_SetItemState(List(), 2, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    EXPECT_EQ(TreeText(Lower(), TreeView_GetRoot(Lower())), all[4]);
+    Press(List(), 'C', true);
+    EXPECT_EQ(Clipboard(), WideFromLatin1(all[4] + "\r\n"));
+    wchar_t folder[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    const std::string saved = Utf8FromUtf16(folder) + "kestrine-filtered.pcap";
+    SetSaveFileChooser([&] { return saved; });
+    m_window->OnSavePackets();
+    SetSaveFileChooser(nullptr);
+    {
+        const CaptureFileContents again = LoadCaptureFile(saved);
+        ASSERT_EQ(again.records.size(), 3u);
+        for (size_t i = 0; i < 3; ++i) EXPECT_EQ(again.records[i].data[36], '1' + 2 * i);
+    }
+    std::wstring wideSaved;
+    ASSERT_TRUE(Utf16FromUtf8(saved, &wideSaved));
+    DeleteFileW(wideSaved.c_str());
+
+    // A mistake is said in the window with its column; the list stays as it was.
+    SetWindowTextW(GetDlgItem(filter, IDC_FILTER_TEXT), L"udp[16] &");
+    SendMessageW(GetDlgItem(filter, IDC_FILTER_APPLY), BM_CLICK, 0, 0);
+    EXPECT_EQ(status().rfind("column ", 0), 0u) << status();
+    EXPECT_EQ(shown(), odd);
+    EXPECT_TRUE(boxes.m_seen.empty());
+
+    SendMessageW(GetDlgItem(filter, IDC_FILTER_CLEAR), BM_CLICK, 0, 0);
+    EXPECT_EQ(WindowText(GetDlgItem(filter, IDC_FILTER_TEXT)), "");
+    EXPECT_EQ(shown(), all);
+    EXPECT_EQ(status(), "Showing 6 of 6 packets");
+    EXPECT_TRUE(boxes.m_seen.empty());
+}
+
 }  // namespace kestrine
