@@ -551,14 +551,15 @@ void MainWindow::EndRecording()
 {
     const RecordResult result = m_recording->Wait();
     const std::string path = m_recording->Path();
-    // The file opens as any file does; the list lets go of the recording's records first.
+    // The file opens as any file does, no longer a recording; the recording's records live
+    // until the list has let go of them.
+    const std::unique_ptr<FileRecording> recording = std::move(m_recording);
     if (!OpenPacketFile(path)) {
         m_dialog->ClearList(IDC_PACKET_LIST);
         m_dialog->ListLines(IDC_PACKET_LIST).AddTopLevelLine(SUMMARY_COLUMN_HEADER);
         m_dialog->CommitList(IDC_PACKET_LIST);
         m_listedCount = g_session->PacketCount();  // the session's old packets stay unlisted
     }
-    m_recording.reset();
     SetButtons(g_session->m_ready, false, true);
     if (result.end == RecordEnd::InterfaceGone) {
         // As a capture leaves the session when its interface goes: said here, once.
