@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/utf16_win.h"
+#include "platform/error_text_win.h"
 
 namespace kestrine {
 
@@ -17,20 +18,7 @@ constexpr size_t LARGEST_WRITE = size_t{1} << 30;
 
 HANDLE HandleOf(intptr_t file) { return reinterpret_cast<HANDLE>(file); }
 
-// The system's message for an error code, on one line, in UTF-8.
-std::string MessageOf(DWORD code)
-{
-    wchar_t* text = nullptr;
-    const DWORD units = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                           FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
-                                       nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::string message = units > 0 ? Utf8FromUtf16(std::wstring_view(text, units)) : std::string();
-    if (text) LocalFree(text);
-    while (!message.empty() && (message.back() == ' ' || message.back() == '\r' || message.back() == '\n'))
-        message.pop_back();
-    if (message.empty()) message = "Windows error " + std::to_string(code);
-    return message;
-}
+std::string MessageOf(DWORD code) { return WindowsErrorText(code); }
 
 }  // namespace
 

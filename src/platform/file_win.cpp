@@ -3,6 +3,7 @@
 // (which keeps the target's attributes and security) or MoveFileExW for a new one; see
 // file.h. Paths arrive in UTF-8 and go to the W functions in UTF-16.
 #include "platform/file.h"
+#include "platform/error_text_win.h"
 
 #include "common/utf16_win.h"
 
@@ -29,21 +30,7 @@ constexpr size_t LARGEST_WRITE = size_t{1} << 30;
 
 HANDLE HandleOf(intptr_t file) { return reinterpret_cast<HANDLE>(file); }
 
-// The system's message for an error code, on one line, in UTF-8.
-std::string MessageOf(DWORD code)
-{
-    wchar_t* text = nullptr;
-    // MAX_WIDTH_MASK joins the message's lines into one.
-    const DWORD units = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                           FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
-                                       nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::string message = units > 0 ? Utf8FromUtf16(std::wstring_view(text, units)) : std::string();
-    if (text) LocalFree(text);
-    while (!message.empty() && (message.back() == ' ' || message.back() == '\r' || message.back() == '\n'))
-        message.pop_back();
-    if (message.empty()) message = "Windows error " + std::to_string(code);
-    return message;
-}
+std::string MessageOf(DWORD code) { return WindowsErrorText(code); }
 
 std::string InvalidPath() { return MessageOf(ERROR_NO_UNICODE_TRANSLATION); }
 
@@ -344,6 +331,21 @@ bool InputFile::Open(const std::string& path, std::string* reason)
     }
     m_stream = file;
     return true;
+}
+
+std::string WindowsErrorText(unsigned long code)
+{
+    wchar_t* text = nullptr;
+    // MAX_WIDTH_MASK joins the message's lines into one.
+    const DWORD units = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                           FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
+                                       nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string message = units > 0 ? Utf8FromUtf16(std::wstring_view(text, units)) : std::string();
+    if (text) LocalFree(text);
+    while (!message.empty() && (message.back() == ' ' || message.back() == '\r' || message.back() == '\n'))
+        message.pop_back();
+    if (message.empty()) message = "Windows error " + std::to_string(code);
+    return message;
 }
 
 }  // namespace kestrine
