@@ -254,19 +254,29 @@ int SetupFailure(const CaptureSession& session, const std::string& device)
 
 const char* Plural(uint64_t n) { return n == 1 ? "" : "s"; }
 
-}  // namespace
-
-int main(int argc, char** argv)
-{
+struct Options {
     std::string device;
     std::string file;
     bool haveFile = false;
     bool quiet = false;
     bool list = false;
-    double megabytes = 0;
     uint64_t keepFiles = 0;
     RecordSettings settings;
     std::string expression;  // the capture filter: the remaining arguments, joined
+};
+
+// Reads the arguments into options: CONTINUE, or the exit status when the program ends
+// here (help, version, a bad argument).
+constexpr int CONTINUE = -1;
+int ParseArguments(int argc, char** argv, Options& options)
+{
+    std::string& device = options.device;
+    std::string& file = options.file;
+    bool& haveFile = options.haveFile;
+    uint64_t& keepFiles = options.keepFiles;
+    RecordSettings& settings = options.settings;
+    std::string& expression = options.expression;
+    double megabytes = 0;
 
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
@@ -279,11 +289,11 @@ int main(int argc, char** argv)
             return std::fflush(stdout) == 0 ? 0 : 1;
         }
         if (argument == "-q") {
-            quiet = true;
+            options.quiet = true;
             continue;
         }
         if (argument == "-D") {
-            list = true;
+            options.list = true;
             continue;
         }
         if (argument == "--") {
@@ -320,10 +330,9 @@ int main(int argc, char** argv)
         }
     }
 
-    if (list) {
+    if (options.list) {
         if (!device.empty() || haveFile || !expression.empty()) return Usage("-D takes no other options");
-        ListInterfaces();
-        return 0;
+        return CONTINUE;
     }
     if (device.empty()) return Usage("-i IFACE is required");
     const bool rotates = settings.fileBytes > 0 || settings.fileSeconds > 0;
@@ -331,9 +340,17 @@ int main(int argc, char** argv)
         return Usage(std::string(settings.fileBytes > 0 ? "-C" : settings.fileSeconds > 0 ? "-G" : "-W") +
                      " needs -w FILE");
     if (keepFiles > 0 && !rotates) return Usage("-W needs -C or -G");
+    return CONTINUE;
+}
+
+// Records (or lists lines) as the options say, to the end: the exit status.
+int Run(Options& options)
+{
+    const std::string& device = options.device;
+    RecordSettings& settings = options.settings;
     std::vector<BpfInstruction> filter;
     FilterError filterError;
-    if (!CompileFilter(expression, filter, filterError)) {
+    if (!CompileFilter(options.expression, filter, filterError)) {
         std::fprintf(stderr, "%s: filter expression, %s\n", PROGRAM, FilterErrorText(filterError).c_str());
         return 2;
     }
@@ -364,10 +381,10 @@ int main(int argc, char** argv)
     // capture thread.
     if (!filter.empty()) session.SetCaptureFilter(filter);
 
-    PcapFileSink files(file, static_cast<uint32_t>(keepFiles));
+    PcapFileSink files(options.file, static_cast<uint32_t>(options.keepFiles));
     SummarySink lines;
-    RecordSink& sink = haveFile ? static_cast<RecordSink&>(files) : lines;
-    if (!haveFile) settings.flushSeconds = SUMMARY_FLUSH_SECONDS;
+    RecordSink& sink = options.haveFile ? static_cast<RecordSink&>(files) : lines;
+    if (!options.haveFile) settings.flushSeconds = SUMMARY_FLUSH_SECONDS;
 
 #ifdef SIGPIPE
     std::signal(SIGPIPE, SIG_IGN);  // a reader gone is a write error, reported
@@ -396,11 +413,25 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "%s: -i %s: the interface was removed\n", PROGRAM, device.c_str());
         status = 1;
     }
-    if (!quiet) {
+    if (!options.quiet) {
         std::fprintf(stderr, "%" PRIu64 " datagram%s captured\n", result.datagrams, Plural(result.datagrams));
         if (result.kernelDropsKnown)
             std::fprintf(stderr, "%" PRIu64 " datagram%s dropped by kernel\n", result.kernelDrops,
                          Plural(result.kernelDrops));
     }
     return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    const int status = ParseArguments(argc, argv, options);
+    if (status != CONTINUE) return status;
+    if (options.list) {
+        ListInterfaces();
+        return 0;
+    }
+    return Run(options);
 }
