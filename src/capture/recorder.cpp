@@ -192,7 +192,7 @@ void Recorder::Capture()
     const auto handOver = [&] {
         ++filled;
         m_filled.store(filled, std::memory_order_release);
-        m_filled.notify_one();
+        WakeWriter();
         buffer = nullptr;
     };
 
@@ -264,7 +264,15 @@ void Recorder::Capture()
     m_kernelDropsKnown = TakeKernelDrops(socket.m_handle, &m_kernelDrops);
     m_end = end;
     m_filled.store(filled | DONE_BIT, std::memory_order_release);
-    m_filled.notify_one();
+    WakeWriter();
+}
+
+void Recorder::WakeWriter()
+{
+    // Through the lock: the writer either sees the new count before it sleeps or is
+    // already asleep when the notice comes.
+    { std::lock_guard<std::mutex> lock(m_wakeLock); }
+    m_wake.notify_one();
 }
 
 bool Recorder::WriteBuffer(const Buffer& buffer)
@@ -306,7 +314,8 @@ void Recorder::Write()
             m_emptied.store(emptied, std::memory_order_release);
         }
         if (state & DONE_BIT) break;
-        m_filled.wait(state, std::memory_order_acquire);
+        std::unique_lock<std::mutex> lock(m_wakeLock);
+        m_wake.wait(lock, [&] { return m_filled.load(std::memory_order_acquire) != state; });
     }
     std::string error;
     if (!m_sink.Finish(&error) && !failed) {

@@ -12,9 +12,11 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -138,6 +140,7 @@ private:
 
     void Capture();
     void Write();
+    void WakeWriter();
     // The writer's part of one buffer: its records, and the files that begin among them.
     bool WriteBuffer(const Buffer& buffer);
 
@@ -150,6 +153,12 @@ private:
     static constexpr uint32_t DONE_BIT = 0x80000000u;
     std::atomic<uint32_t> m_filled = 0;
     std::atomic<uint32_t> m_emptied = 0;
+    // Wakes the writer when m_filled changes; taken once per buffer, never per datagram.
+    // Not std::atomic::wait: MinGW's libstdc++ realises it with a condition variable whose
+    // check and sleep are not under one lock, so a hand-over can be missed and the writer
+    // sleep for good.
+    std::mutex m_wakeLock;
+    std::condition_variable m_wake;
     std::atomic<bool> m_stopRequested = false;
     std::atomic<bool> m_writeFailed = false;  // published with m_failure written
     std::atomic<bool> m_writerDone = false;
